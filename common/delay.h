@@ -1,0 +1,20 @@
+// Calibrated busy-wait delay. Every pause of both programs is delay_us().
+#pragma once
+#include <cstdint>
+
+constexpr int32_t LOOPS_PER_US_UNCALIBRATED = 172;
+constexpr uint32_t MEASURE_LOOPS = 80000000;
+constexpr int CALIBRATION_RUNS = 13;
+
+extern int32_t loops_per_us;  // countdown iterations per microsecond
+
+// The stepper utility's countdown also stores each value into a scratch variable;
+// each program selects its own countdown once, before calibrating.
+void use_scratch_countdown(bool on);
+
+void spin(uint32_t count);
+// Waits n units of about a microsecond: n x loops_per_us iterations, however large.
+void delay_us(int64_t n);
+double measure_loop_speed();
+// Takes loops_per_us from "gcal.txt", or measures it and writes the file.
+void calibrate_delay();

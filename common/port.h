@@ -1,0 +1,40 @@
+// Binding of the port-I/O library "io" and the parallel-port register map.
+#pragma once
+#include <cstdint>
+
+constexpr uint16_t LPT_DATA = 0x378;     // outputs, bits 0..7
+constexpr uint16_t LPT_STATUS = 0x379;   // inputs, bits 3..7; bit 7 reads inverted against its pin
+constexpr uint16_t LPT_CONTROL = 0x37A;  // outputs, bits 0..3; bits 0, 1, 3 inverted against their pins
+
+constexpr int PORT_ENTRY_COUNT = 13;
+
+// Entry points in table order; the slots of PortTable follow it.
+enum PortEntry {
+  ENTRY_PORT_OUT, ENTRY_PORT_WORD_OUT, ENTRY_PORT_DWORD_OUT, ENTRY_PORT_IN, ENTRY_PORT_WORD_IN,
+  ENTRY_PORT_DWORD_IN, ENTRY_SET_PORT_BIT, ENTRY_CLR_PORT_BIT, ENTRY_NOT_PORT_BIT,
+  ENTRY_GET_PORT_BIT, ENTRY_RIGHT_PORT_SHIFT, ENTRY_LEFT_PORT_SHIFT, ENTRY_IS_DRIVER_INSTALLED
+};
+
+extern const char* const port_entry_names[PORT_ENTRY_COUNT];
+
+using PortBitFn = void (*)(short port, char bit);
+using PortGetBitFn = short (*)(short port, char bit);
+
+struct PortTable {
+  void* handle = nullptr;
+  void* slots[PORT_ENTRY_COUNT] = {};
+};
+
+extern PortTable port_table;
+
+// Loads "io" by name through the platform loader: 0 bound, 1 not loadable (every slot null).
+int bind_port_library();
+// The same for a library of another name; for tests.
+int bind_port_library_named(const char* name);
+void release_port_library();
+
+// The three calls the programs make. With no library, or a slot left null, the first
+// call prints one line naming what is missing and ends the program with status 2.
+void SetPortBit(uint16_t port, uint8_t bit);
+void ClrPortBit(uint16_t port, uint8_t bit);
+int16_t GetPortBit(uint16_t port, uint8_t bit);

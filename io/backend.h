@@ -1,0 +1,35 @@
+// The port behind libio. Every backend presents the three registers exactly as a
+// PC parallel port reads them: data (base+0), status (base+1, bit 7 inverted
+// against its pin), control (base+2, bits 0, 1 and 3 inverted against their pins).
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace io {
+
+enum Register : int { REG_DATA = 0, REG_STATUS = 1, REG_CONTROL = 2 };
+
+// Register view of the PC port: which bits of status and control differ from their pins.
+constexpr uint8_t STATUS_INVERTED = 0x80;
+constexpr uint8_t CONTROL_INVERTED = 0x0B;
+
+class Backend {
+ public:
+  virtual ~Backend() = default;
+  virtual uint8_t read(Register reg) = 0;
+  virtual void write(Register reg, uint8_t value) = 0;
+  // False once the port stopped answering (a device gone mid-run); error() says why.
+  virtual bool ok() const { return true; }
+  virtual std::string error() const { return {}; }
+};
+
+// Opens the port that the LPT1 setting names. On failure returns null and puts one
+// line (device, reason, fix) into `message`.
+std::unique_ptr<Backend> open_backend(const char* setting, std::string& message);
+
+std::unique_ptr<Backend> open_ppdev(const std::string& device, std::string& message);
+std::unique_ptr<Backend> open_direct(unsigned base, std::string& message);
+std::unique_ptr<Backend> open_sim(const std::string& options, std::string& message);
+
+}  // namespace io

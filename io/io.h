@@ -1,0 +1,26 @@
+// libio: the port-I/O library. Thirteen C entry points; the programs call only
+// SetPortBit, ClrPortBit and GetPortBit. Arguments are a 16-bit port address and,
+// for the bit operations, a bit number 0 to 7.
+#pragma once
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+void PortOut(short port, char data);
+void PortWordOut(short port, short data);
+void PortDWordOut(short port, int data);
+char PortIn(short port);
+short PortWordIn(short port);
+int PortDWordIn(short port);
+void SetPortBit(short port, char bit);
+void ClrPortBit(short port, char bit);
+void NotPortBit(short port, char bit);
+short GetPortBit(short port, char bit);  // -1 when the bit reads 1, 0 when it reads 0
+short RightPortShift(short port, short value);
+short LeftPortShift(short port, short value);
+short IsDriverInstalled(void);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,89 @@
+// The simulated boards behind LPT1=sim. The register layer (sim.cpp) keeps the
+// three PC port registers, applies the port's inversions between register and pin,
+// and shows a board model every change of an output pin; the model drives the
+// input pins. Boards see pins only, never registers.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace io::sim {
+
+// Output pin levels, 1 = high.
+struct Pins {
+  uint8_t data = 0;     // D0..D7, connector pins 2..9
+  uint8_t control = 0;  // C0..C3 pin levels, connector pins 1, 14, 16, 17
+};
+
+// Status register bits that carry input pins, and their connector pins.
+constexpr uint8_t STATUS_INPUTS = 0xF8;  // bits 3..7: pins 15, 13, 12, 10, 11
+
+// Value Change Dump trace of pin levels, times in microseconds.
+class Trace {
+ public:
+  explicit Trace(std::string path) : path_(std::move(path)) {}
+  ~Trace();
+  // Declare every signal before the first change.
+  int add_signal(const std::string& name, int initial_level);
+  void change(int signal, int level, double now_us);
+  bool close(std::string& message);  // writes the file (new file, then rename)
+
+ private:
+  std::string path_;
+  std::vector<std::string> names_;
+  std::vector<int> levels_;
+  std::string body_;
+  uint64_t last_time_ = 0;
+  bool any_change_ = false;
+  bool closed_ = false;
+};
+
+// The key=value settings of LPT1=sim:..., each taken by the part that knows it.
+class Options {
+ public:
+  bool parse(const std::string& text, std::string& message);
+  // Returns the value of `key` and marks the key known; `fallback` when not given.
+  std::string take(const std::string& key, const std::string& fallback = "");
+  bool has(const std::string& key) const { return values_.count(key) != 0; }
+  // Names of the keys that no part took.
+  std::vector<std::string> unknown() const;
+
+ private:
+  std::map<std::string, std::string> values_;
+  std::set<std::string> taken_;
+};
+
+class Board {
+ public:
+  virtual ~Board() = default;
+  // One call for every change of an output pin; `now_us` counts from the opening of the port.
+  virtual void outputs_changed(const Pins& pins, double now_us) = 0;
+  // Levels of the status input pins, bit n for status bit n (3..7), 1 = pin high.
+  virtual uint8_t input_pins(double now_us) = 0;
+  // A short description for the announcement line on standard error.
+  virtual std::string describe() const = 0;
+  // At close: the key=value lines of report=FILE, one per line.
+  virtual void write_report(std::FILE* out) = 0;
+  // At close, before the report: save what must persist. False with a message on failure.
+  virtual bool finish(std::string& message) { (void)message; return true; }
+};
+
+// Board factories. Each takes its own keys from `options`; `trace` is null without trace=.
+// On bad settings they return null with a one-line message.
+std::unique_ptr<Board> make_varn_board(Options& options, Trace* trace, std::string& message);
+std::unique_ptr<Board> make_stepper_board(Options& options, Trace* trace, std::string& message);
+
+// CRC-32 as zlib computes it.
+uint32_t crc32(const uint8_t* data, size_t size, uint32_t crc = 0);
+
+// Writes `text` to `path` through a new file renamed over the old one.
+bool replace_file(const std::string& path, const std::string& text, std::string& message);
+
+// Microseconds on a monotonic clock.
+double monotonic_us();
+
+}  // namespace io::sim

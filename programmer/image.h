@@ -1,0 +1,17 @@
+// The load and read-back images and the memory operations on them.
+#pragma once
+#include <cstdint>
+
+constexpr int IMAGE_SIZE = 364000;
+
+extern uint8_t load_image[IMAGE_SIZE];
+extern uint8_t readback_image[IMAGE_SIZE];
+
+void fill_load_image(uint8_t value);
+void fill_readback_image(uint8_t value);
+int write_flash(int part, int length);
+int write_eeprom(int length);
+void read_flash(int length);
+void read_eeprom(int length);
+int trimmed_length(int length);
+int compare_images(int length);

@@ -1,0 +1,16 @@
+// Identification, the default-fuse check and the board check.
+#pragma once
+#include <cstdint>
+
+constexpr uint8_t FUSES_DEFAULT = 100;  // 'd'
+constexpr uint8_t FUSES_DIFFER = 110;   // 'n'
+constexpr uint8_t ENABLE_ECHO = 0x53;
+
+extern int current_part;  // row of the last identified target, -1 unrecognised
+extern int clock_mhz;
+
+void identify_target();
+uint8_t check_default_fuses();
+void check_target();
+void check_board();
+void print_target_statistics();
