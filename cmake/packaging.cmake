@@ -11,6 +11,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/docs/man/varnprog.1 ${CMAKE_SOURCE_DIR}/docs/m
 # a configuration file. The CMake file that remakes them stays in the source tree.
 file(GLOB varn_examples ${CMAKE_SOURCE_DIR}/examples/*.hex ${CMAKE_SOURCE_DIR}/examples/*.c
      ${CMAKE_SOURCE_DIR}/examples/*.txt)
+list(FILTER varn_examples EXCLUDE REGEX "/CMakeLists\\.txt$")
 install(FILES ${varn_examples} DESTINATION ${VARN_DOC_DIR}/examples)
 
 # The udev rule is an example to copy, not installed into the rules folder: Debian
