@@ -15,14 +15,15 @@ function(fail)
 endfunction()
 
 # Runs an installed program in a fresh working folder with a tiny delay calibration
-# and the simulated board, and checks its exit status and that it printed `expect`.
-function(run_expect program expect)
+# and the simulated board that `lpt1` names, and checks its exit status and that it
+# printed `expect`.
+function(run_expect lpt1 program expect)
   set(work ${SCRATCH}/work)
   file(REMOVE_RECURSE ${work})
   file(MAKE_DIRECTORY ${work})
   file(WRITE ${work}/gcal.txt "1")
   execute_process(
-    COMMAND ${CMAKE_COMMAND} -E env LPT1=sim:timing=fast ${program} ${ARGN}
+    COMMAND ${CMAKE_COMMAND} -E env LPT1=${lpt1} ${program} ${ARGN}
     WORKING_DIRECTORY ${work}
     INPUT_FILE /dev/null
     OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status
@@ -56,10 +57,31 @@ foreach(part atmega16 atmega32 atmega48 atmega88 atmega168 atmega644 atmega128)
   list(APPEND installed_files share/doc/varn-tools/examples/blink-${part}.hex)
 endforeach()
 
+# The programs must find libio.so by a run path relative to themselves: an absolute
+# entry would tie the tree to one place (or to the build folder).
+function(expect_relative_run_path root)
+  foreach(program varnprog pavolt)
+    file(READ_ELF ${root}/bin/${program} RUNPATH run_path CAPTURE_ERROR error)
+    if(error)
+      fail("${root}/bin/${program}: ${error}")
+    endif()
+    string(REPLACE ":" ";" entries "${run_path}")
+    if(NOT "$ORIGIN/../lib" IN_LIST entries)
+      fail("${program}: run path '${run_path}' lacks $ORIGIN/../lib")
+    endif()
+    foreach(entry ${entries})
+      if(entry MATCHES "^/")
+        fail("${program}: absolute run path entry '${entry}'")
+      endif()
+    endforeach()
+  endforeach()
+endfunction()
+
 # Both programs, wherever `root` holds bin/ and lib/.
 function(run_both root)
-  run_expect(${root}/bin/varnprog "Signature bytes: 1e 96 9  " -i)
-  run_expect(${root}/bin/pavolt "Default settings:" -p)
+  expect_relative_run_path(${root})
+  run_expect(sim:timing=fast ${root}/bin/varnprog "Signature bytes: 1e 96 9  " -i)
+  run_expect(sim ${root}/bin/pavolt "Default settings:" -p)
 endfunction()
 
 file(REMOVE_RECURSE ${SCRATCH})
