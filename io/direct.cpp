@@ -34,7 +34,8 @@ std::string open_failure(unsigned base, int err) {
             "or set LPT1=sim for the simulated board";
       break;
     case ENOSYS:
-      reason = "direct register access needs an x86 machine";
+      // Not an x86 machine, or a kernel (container, sandbox) that offers no ioperm.
+      reason = "this system offers no direct I/O port access (x86 only, not in every container)";
       fix = "use ppdev (leave LPT1 unset, or LPT1=/dev/parportN), "
             "or set LPT1=sim for the simulated board";
       break;
