@@ -148,3 +148,17 @@ TEST_F(Direct, BasesOutsideTheIoSpaceAreRefusedBeforeAskingTheKernel) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Direct, TheLibraryOpensTheRegistersAtTheNamedBase) {
+  for (auto [setting, base] : {std::pair{"direct", "378"}, std::pair{"direct:0xD010", "d010"}}) {
+    space.log.clear();
+    std::string message;
+    auto port = io::open_backend(setting, message);
+    ASSERT_TRUE(port) << message;
+    EXPECT_EQ(space.log.front(), std::string("ioperm ") + base + " 3 1");
+  }
+}
+
+}  // namespace

@@ -285,3 +285,19 @@ TEST_F(Ppdev, AFailedWriteLeavesTheShadowAsThePortIs) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Ppdev, TheLibraryReachesTheNamedDeviceThroughThisBackend) {
+  for (const char* setting : {static_cast<const char*>(nullptr), "", "/dev/parport3"}) {
+    kernel.log.clear();
+    std::string msg;
+    auto port = io::open_backend(setting, msg);
+    ASSERT_TRUE(port) << msg;
+    std::string expected = setting && *setting ? setting : "/dev/parport0";
+    EXPECT_EQ(kernel.log.front(), "open " + expected);
+    EXPECT_TRUE(kernel.claimed_exclusive);
+  }
+}
+
+}  // namespace
