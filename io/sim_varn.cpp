@@ -154,13 +154,15 @@ void VarnBoard::byte_done(uint8_t value, double now_us) {
   if (last) byte_index_ = 0;
   switch (link_) {
     case Link::await_enable:
-      if (byte_index_ == 2) {
-        // Only a chip that framed 0xAC 0x53 drives MISO, and echoes 0x53 in the third byte.
-        if (bytes_[0] == OP_PROGRAMMING && bytes_[1] == OP2_ENABLE && chip_.fault != Fault::silent) {
+      // A chip in step echoes from the second byte on: 0xAC, then 0x53 in the third byte.
+      // A chip whose framing does not see 0xAC 0x53 leaves MISO released.
+      if (byte_index_ == 1 || byte_index_ == 2) {
+        if (value == (byte_index_ == 1 ? OP_PROGRAMMING : OP2_ENABLE) && chip_.fault != Fault::silent) {
           driven_ = true;
-          out_byte_ = OP2_ENABLE;
+          out_byte_ = value;
         } else {
           link_ = Link::out_of_step;
+          driven_ = false;
           out_of_step_++;
         }
       } else if (last) {

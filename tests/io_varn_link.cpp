@@ -2,7 +2,10 @@
 // staying in step, the echo, and the SCK and RESET timing rules.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "io_varn_banger.h"
@@ -15,9 +18,9 @@ TEST(VarnLink, EnablesInStepAndEchoes) {
   ASSERT_TRUE(b.board) << b.message;
   b.reset_pulse();
   EXPECT_EQ(b.board->link(), Link::await_enable);
-  // Bytes 1 and 2 find MISO released; 0x53 comes back in the third byte.
+  // Byte 1 finds MISO released; from then on each byte echoes the one before.
   std::array<uint8_t, 4> enable = b.instruction(0xAC, 0x53, 0x00, 0x00);
-  EXPECT_EQ(enable, (std::array<uint8_t, 4>{0xFF, 0xFF, 0x53, 0x00}));
+  EXPECT_EQ(enable, (std::array<uint8_t, 4>{0xFF, 0xAC, 0x53, 0x00}));
   EXPECT_EQ(b.board->link(), Link::enabled);
   // In step, each byte carries the byte received just before, except the answer.
   std::array<uint8_t, 4> load = b.instruction(0x40, 0x00, 0x05, 0xAB);
@@ -169,4 +172,36 @@ TEST(VarnLink, TraceRecordsEveryPinChange) {
   EXPECT_EQ(changes[ids["RESET"]], 1 + 2);
   EXPECT_GT(changes[ids["MISO"]], 4);
   EXPECT_GT(changes[ids["MOSI"]], 4);
+}
+
+// The logic-analyser software's SPI and AVR ISP decoders read a traced session.
+// Skipped where sigrok-cli is not installed.
+TEST(VarnLink, TraceDecodesInSigrok) {
+  if (std::system("command -v sigrok-cli >/dev/null 2>&1") != 0) GTEST_SKIP() << "sigrok-cli not installed";
+  TempDir dir;
+  std::string path = dir.file("isp.vcd");
+  {
+    Trace trace(path);
+    Banger b("part=ATmega88", &trace);
+    ASSERT_EQ(b.enable(), 0x53);
+    b.signature();
+    b.fuses();
+    b.release();
+    std::string message;
+    ASSERT_TRUE(trace.close(message)) << message;
+  }
+  std::string command = "sigrok-cli -I vcd -i '" + path +
+                        "' -P spi:clk=SCK:mosi=MOSI:miso=MISO:cs=RESET,avr_isp -A avr_isp 2>&1";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char buffer[512];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  pclose(pipe);
+  EXPECT_NE(out.find("Programming enable"), std::string::npos) << out;
+  EXPECT_NE(out.find("Device: Atmel ATmega88"), std::string::npos) << out;
+  EXPECT_NE(out.find("Read fuse bits: 0xe2"), std::string::npos) << out;
+  EXPECT_NE(out.find("Read extended fuse bits: 0xf9"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Warning"), std::string::npos) << out;
 }
