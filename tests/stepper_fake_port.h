@@ -26,6 +26,7 @@ inline std::vector<PortCall> calls;
 inline int64_t waited = 0;
 inline std::deque<int> keys;   // keys still to come; empty: none waiting
 inline int polls_before_key = 0;  // key polls answered "no" before the script is seen
+inline bool input_ended = false;  // after the script, input ends: a key is always "waiting"
 
 inline uint8_t& reg(short port) { return port == static_cast<short>(LPT_DATA) ? data : control; }
 inline void set_bit(short port, char bit) {
@@ -46,7 +47,7 @@ inline bool key_waiting() {
     --polls_before_key;
     return false;
   }
-  return !keys.empty();
+  return !keys.empty() || input_ended;
 }
 inline int read_key() {
   if (keys.empty()) return CONSOLE_END;
@@ -72,6 +73,7 @@ class FakePort : public ::testing::Test {
     fake::waited = 0;
     fake::keys.clear();
     fake::polls_before_key = 0;
+    fake::input_ended = false;
     for (void*& s : port_table.slots) s = nullptr;
     port_table.slots[ENTRY_SET_PORT_BIT] = reinterpret_cast<void*>(&fake::set_bit);
     port_table.slots[ENTRY_CLR_PORT_BIT] = reinterpret_cast<void*>(&fake::clr_bit);
@@ -82,9 +84,10 @@ class FakePort : public ::testing::Test {
     for (void*& s : port_table.slots) s = nullptr;
     use_console_pacing();
   }
-  static void keys(const std::string& text, int polls_first = 0) {
+  static void keys(const std::string& text, int polls_first = 0, bool then_end = false) {
     for (char c : text) fake::keys.push_back(static_cast<unsigned char>(c));
     fake::polls_before_key = polls_first;
+    fake::input_ended = then_end;
   }
 };
 
