@@ -187,6 +187,9 @@ bool parse_closed(const std::string& text, uint8_t& mask, std::string& message) 
 std::unique_ptr<Board> make_stepper_board(Options& options, Trace* trace, std::string& message) {
   uint8_t closed = 0;
   if (!parse_closed(options.take("closed"), closed, message)) return nullptr;
+  // The board answers at once whatever the timing; the key is taken so that the
+  // same LPT1 setting serves both boards.
+  options.take("timing");
   return std::make_unique<StepperBoard>(trace, closed);
 }
 

@@ -95,7 +95,11 @@ TEST(PavoltCommandLine, ArgumentsRunInOrderUntilE) {
 
 TEST(PavoltBoard, SingleStepsDriverBytesAndAuxOutputs) {
   Pavolt p;
-  p.run({"-sxc", "-SXC", "-sx", "-sq", "-sa", "-cy1\xe9", "-M51", "-m53", "-M55", "-M56", "-M57", "-m58"});
+  p.run({"-sxc", "-SXC", "-sx", "-sq", "-sa", "-cy1\xe9", "-M51", "-m53", "-M55", "-M56", "-M57", "-m58"}, "",
+        ",timing=fast,trace=board.vcd");
+  std::string trace = p.dir.read("board.vcd");
+  for (const char* name : {" X_STEP $end", " A_DIR $end", " AUX4 $end", " Z_LIMIT $end", " ESTOP $end"})
+    EXPECT_NE(trace.find(name), std::string::npos) << name;
   EXPECT_EQ(p.value("x_steps"), "3");
   EXPECT_EQ(p.value("x_position"), "1");
   EXPECT_EQ(p.value("a_position"), "-1");
