@@ -189,7 +189,11 @@ std::unique_ptr<Board> make_stepper_board(Options& options, Trace* trace, std::s
   if (!parse_closed(options.take("closed"), closed, message)) return nullptr;
   // The board answers at once whatever the timing; the key is taken so that the
   // same LPT1 setting serves both boards.
-  options.take("timing");
+  std::string timing = options.take("timing", "real");
+  if (timing != "real" && timing != "fast") {
+    message = "LPT1=sim: timing=" + timing + " is neither real nor fast";
+    return nullptr;
+  }
   return std::make_unique<StepperBoard>(trace, closed);
 }
 
