@@ -44,30 +44,6 @@ TEST_F(Aux, TestOutputIsLeftHigh) {
   EXPECT_EQ(fake::waited, 2 * 2 * HALF_SECOND_UNITS);
 }
 
-TEST_F(Aux, LimitReportAndMonitorGivePinLevels) {
-  std::string open = printed([] {
-    print_limit_states();
-    print_monitor_line();
-  });
-  EXPECT_EQ(open,
-            "X limit=Open\nY limit=Open\nZ limit=Open\nA limit=Open\nESTOP=Open\n"
-            "x,y,z,a,e Limit State = H H H H H              \r");
-  fake::status = 0x78 | 0x80;  // X closed: pin low, the inverted bit reads 1
-  std::string x_closed = printed([] {
-    print_limit_states();
-    print_monitor_line();
-  });
-  EXPECT_EQ(x_closed.rfind("X Limit=Closed\nY limit=Open\n", 0), 0u);
-  EXPECT_NE(x_closed.find("= L H H H H "), std::string::npos);
-  fake::status = 0x38;  // only the emergency stop closed
-  std::string estop = printed([] {
-    print_limit_states();
-    print_monitor_line();
-  });
-  EXPECT_NE(estop.find("A limit=Open\nESTOP=Closed\n"), std::string::npos);
-  EXPECT_NE(estop.find("= H H H H L "), std::string::npos);
-}
-
 TEST_F(Aux, MonitorPollsEveryMillisecondAndLeavesTheKey) {
   keys("k", 3);
   std::string out = printed(monitor_limit_states);

@@ -42,17 +42,6 @@ TEST_F(Motion, SpeedFiguresAndSpeedKeys) {
   EXPECT_EQ(apply_speed_key(DRIVE_SLOWEST_DELAY, 'd'), DRIVE_SLOWEST_DELAY);
 }
 
-TEST_F(Motion, SingleStepWords) {
-  single_step("sxc");
-  single_step("sX");
-  single_step("SaW");
-  single_step("sq");
-  single_step("s");
-  EXPECT_EQ(steps(), (std::vector<std::pair<int, int>>{{1, 0}, {1, 1}, {7, 1}}));
-  EXPECT_EQ(fake::waited, 5 * 7);
-  EXPECT_EQ(settings.x_axis_direction, 0);  // the stored direction is left alone
-}
-
 TEST_F(Motion, DriveKeysArmOneActionPerAxisKey) {
   settings.x_axis_enable = 0;
   DriveKeys keys;

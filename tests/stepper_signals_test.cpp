@@ -77,14 +77,4 @@ TEST_F(Signals, DriverByteToAnUnknownAxisDrivesNothingButTakesItsTime) {
   EXPECT_EQ(fake::waited, 2 * 86);
 }
 
-TEST_F(Signals, InputsReadAsTheRegisterShowsThem) {
-  // All switches open: pins high, so bit 7 reads 0 and bits 3..6 read 1.
-  EXPECT_EQ(read_input(INPUT_X_LIMIT), 0);
-  for (uint8_t bit : {INPUT_Y_LIMIT, INPUT_Z_LIMIT, INPUT_A_LIMIT, INPUT_ESTOP})
-    EXPECT_EQ(read_input(bit), -1);
-  EXPECT_EQ(level_letter(read_input(INPUT_X_LIMIT)), 'L');
-  EXPECT_EQ(level_letter(read_input(INPUT_ESTOP)), 'H');
-  EXPECT_EQ(level_letter(1), 'L');
-}
-
 }  // namespace
