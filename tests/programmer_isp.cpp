@@ -84,9 +84,9 @@ TEST(Instructions, SignatureAndFusesLandInTheirStores) {
   EXPECT_EQ(fuse_bytes[1], 0xD9);
   EXPECT_EQ(fuse_bytes[2], 0xE7);
   ASSERT_EQ(port.cable.instructions.size(), 3u);
-  EXPECT_EQ(port.cable.instructions[0], (Bytes{0x50, 0x00, 0x00, 0xE7}));  // low
-  EXPECT_EQ(port.cable.instructions[1], (Bytes{0x58, 0x08, 0x00, 0xD9}));  // high
-  EXPECT_EQ(port.cable.instructions[2], (Bytes{0x50, 0x08, 0x00, 0xFD}));  // extended
+  EXPECT_EQ(port.cable.instructions[0], (Bytes{0x50, 0x00, 0x00, 0x00}));  // low
+  EXPECT_EQ(port.cable.instructions[1], (Bytes{0x58, 0x08, 0x00, 0x00}));  // high
+  EXPECT_EQ(port.cable.instructions[2], (Bytes{0x50, 0x08, 0x00, 0x00}));  // extended
 }
 
 TEST(ReadyPoll, ReadyAtOnceCostsOnePoll) {

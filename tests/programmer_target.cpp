@@ -4,6 +4,7 @@
 #include <string>
 
 #include "isp.h"
+#include "link.h"
 #include "parts.h"
 #include "programmer_fake_cable.h"
 #include "settings.h"
@@ -42,7 +43,9 @@ TEST(PartTable, TheAtmega32RowComparesTwoFuses) {
   EXPECT_EQ(row.default_fuses[0], 0xD9);
   EXPECT_EQ(row.default_fuses[1], 0xE4);
   for (int i = 0; i < part_count; ++i) {
-    if (i != PART_ATMEGA32) EXPECT_EQ(part_table[i].fuse_count, 3) << i;
+    if (i != PART_ATMEGA32) {
+      EXPECT_EQ(part_table[i].fuse_count, 3) << i;
+    }
     EXPECT_EQ(part_table[i].signature_length, 3);
     EXPECT_EQ(part_table[i].reserved, 4);
   }
