@@ -8,103 +8,66 @@ namespace {
 FakeCable the_cable;
 int dummy_handle;
 
-bool bit_of(uint8_t v, int b) { return (v >> b) & 1; }
+bool bit_of(unsigned v, int b) { return (v >> b) & 1; }
 
-void fake_set(short port, char bit) {
-  uint8_t before = the_cable.data;
-  if (static_cast<uint16_t>(port) == LPT_DATA) the_cable.data = static_cast<uint8_t>(before | (1u << bit));
-  the_cable.ops.push_back({PinOp::SET, static_cast<uint16_t>(port), static_cast<uint8_t>(bit), the_cable.data});
-  the_cable.on_data_change(before);
-}
-
-void fake_clr(short port, char bit) {
-  uint8_t before = the_cable.data;
-  if (static_cast<uint16_t>(port) == LPT_DATA) the_cable.data = static_cast<uint8_t>(before & ~(1u << bit));
-  the_cable.ops.push_back({PinOp::CLR, static_cast<uint16_t>(port), static_cast<uint8_t>(bit), the_cable.data});
-  the_cable.on_data_change(before);
-}
-
-short fake_get(short port, char bit) {
-  the_cable.ops.push_back({PinOp::GET, static_cast<uint16_t>(port), static_cast<uint8_t>(bit), the_cable.data});
-  if (static_cast<uint16_t>(port) != LPT_STATUS) return 0;
-  return the_cable.read_status(static_cast<uint8_t>(bit));
-}
-
-}  // namespace
-
-uint8_t FakeCable::answer_at(int position) {
-  if (respond) return respond(partial, position);
-  if (!avr.present) return 0xFF;
-  const std::vector<uint8_t>& s = partial;
-  auto is = [&](uint8_t a, uint8_t b) { return s.size() >= 2 && s[0] == a && s[1] == b; };
-  switch (position) {
-    case 2:
-      if (is(0xAC, 0x53)) return avr.in_step ? 0x53 : 0x00;
-      return 0;
-    case 3:
-      if (s[0] == 0x30) return avr.signature[s[2] % 3];
-      if (is(0x50, 0x00)) return avr.low;
-      if (is(0x58, 0x08)) return avr.high;
-      if (is(0x50, 0x08)) return avr.extended;
-      if (is(0x58, 0x00)) return avr.lock;
-      if (is(0x38, 0x00)) return avr.calibration;
-      if (s[0] == 0xF0) {
-        bool busy = avr.busy_polls < 0 || polls_answered < avr.busy_polls;
-        ++polls_answered;
-        return busy ? 0xFF : 0xFE;
-      }
-      return 0;
-    default:
-      return 0;
-  }
-}
-
-void FakeCable::on_data_change(uint8_t before) {
-  if (bit_of(before, 2) != bit_of(data, 2)) {  // any RESET edge restarts the framing
-    partial.clear();
-    edges = 0;
-    rx = 0;
-    answer_position = -1;
+void on_data_change(FakeCable& c, uint8_t before) {
+  if (bit_of(before, 2) != bit_of(c.data, 2)) {  // a RESET edge restarts the framing
+    c.partial.clear();
+    c.edges = 0;
+    c.rx = 0;
+    c.answer_position = -1;
     return;
   }
-  if (!bit_of(before, 1) && bit_of(data, 1)) {  // rising SCK: sample MOSI
-    rx = ((rx << 1) | (data & 1u)) & 0xFF;
-    ++edges;
+  if (!bit_of(before, 1) && bit_of(c.data, 1)) {  // rising SCK: sample MOSI
+    c.rx = ((c.rx << 1) | (c.data & 1u)) & 0xFF;
+    ++c.edges;
   }
-  if (bit_of(before, 1) && !bit_of(data, 1) && edges == 8) {  // falling SCK after bit 8
-    partial.push_back(static_cast<uint8_t>(rx));
-    answer_position = -1;
-    edges = 0;
-    rx = 0;
-    if (partial.size() == 4) {
-      std::array<uint8_t, 4> ins{partial[0], partial[1], partial[2], partial[3]};
-      // Writes take effect in the fake chip.
-      if (ins[0] == 0xAC && ins[1] == 0xA0) avr.low = ins[3];
-      if (ins[0] == 0xAC && ins[1] == 0xA8) avr.high = ins[3];
-      if (ins[0] == 0xAC && ins[1] == 0xA4) avr.extended = ins[3];
-      instructions.push_back(ins);
-      partial.clear();
+  if (bit_of(before, 1) && !bit_of(c.data, 1) && c.edges == 8) {  // SCK falls after bit 8
+    c.partial.push_back(static_cast<uint8_t>(c.rx));
+    c.edges = 0;
+    c.rx = 0;
+    c.answer_position = -1;
+    if (c.partial.size() == 4) {
+      c.instructions.push_back({c.partial[0], c.partial[1], c.partial[2], c.partial[3]});
+      c.partial.clear();
     }
   }
 }
 
-// Status bit 7 reads inverted: 0 while the MISO pin is high.
-int16_t FakeCable::read_status(uint8_t bit) {
-  if (bit != 7) return 0;
-  if (!bit_of(data, 1) || edges == 0) return avr.present ? -1 : 0;  // outside a high phase
-  int position = static_cast<int>(partial.size());
-  if (answer_position != position) {  // the target decides each answer byte once
-    answer = answer_at(position);
-    answer_position = position;
+void change(short port, char bit, bool set) {
+  uint8_t before = the_cable.data;
+  if (static_cast<uint16_t>(port) == LPT_DATA) {
+    unsigned mask = 1u << bit;
+    the_cable.data = static_cast<uint8_t>(set ? before | mask : before & ~mask);
   }
-  bool pin_high = (answer >> (8 - edges)) & 1;
-  return pin_high ? 0 : -1;
+  the_cable.ops.push_back({set ? PinOp::SET : PinOp::CLR, static_cast<uint16_t>(port),
+                           static_cast<uint8_t>(bit), the_cable.data});
+  on_data_change(the_cable, before);
 }
 
-int FakeCable::count_instructions(uint8_t first, int second) const {
+void fake_set(short port, char bit) { change(port, bit, true); }
+void fake_clr(short port, char bit) { change(port, bit, false); }
+
+// Status bit 7 reads inverted: 0 while the MISO pin is high. Outside a high phase
+// of SCK the pin reads low, so a sample taken at the wrong moment shows up as a 0.
+short fake_get(short port, char bit) {
+  FakeCable& c = the_cable;
+  c.ops.push_back({PinOp::GET, static_cast<uint16_t>(port), static_cast<uint8_t>(bit), c.data});
+  if (static_cast<uint16_t>(port) != LPT_STATUS || bit != 7) return 0;
+  if (!bit_of(c.data, 1) || c.edges == 0) return -1;
+  int position = static_cast<int>(c.partial.size());
+  if (c.answer_position != position) {
+    c.answer = c.respond(c.partial, position);
+    c.answer_position = position;
+  }
+  return bit_of(c.answer, 8 - c.edges) ? 0 : -1;
+}
+
+}  // namespace
+
+int FakeCable::count_instructions(uint8_t first) const {
   int n = 0;
-  for (const auto& ins : instructions)
-    if (ins[0] == first && (second < 0 || ins[1] == second)) ++n;
+  for (const auto& ins : instructions) n += ins[0] == first;
   return n;
 }
 
@@ -114,7 +77,7 @@ FakePort::FakePort() : cable(the_cable) {
   port_table.slots[ENTRY_SET_PORT_BIT] = reinterpret_cast<void*>(&fake_set);
   port_table.slots[ENTRY_CLR_PORT_BIT] = reinterpret_cast<void*>(&fake_clr);
   port_table.slots[ENTRY_GET_PORT_BIT] = reinterpret_cast<void*>(&fake_get);
-  loops_per_us = 1;
+  loops_per_us = 1;  // keeps every wait to a few iterations
 }
 
 FakePort::~FakePort() {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 
 #include "isp.h"
 #include "programmer_fake_cable.h"
@@ -40,7 +41,6 @@ TEST(Instructions, EachOperationSendsItsFourBytes) {
   };
   for (const Case& c : cases) {
     FakePort port;
-    port.cable.respond = [](const std::vector<uint8_t>&, int) -> uint8_t { return 0; };
     c.call();
     ASSERT_EQ(port.cable.instructions.size(), 1u) << c.name;
     EXPECT_EQ(port.cable.instructions[0], c.sent) << c.name;
@@ -65,12 +65,19 @@ TEST(Instructions, AnswersComeFromTheirBytePosition) {
   EXPECT_EQ(port.cable.instructions[0][3], 0x00);
 }
 
+// Answers as a chip would: signature byte by address, fuses by instruction.
+uint8_t chip(const std::vector<uint8_t>& sent, int position) {
+  if (position != 3) return 0;
+  if (sent[0] == 0x30) return std::array<uint8_t, 3>{0x1E, 0x96, 0x09}[sent[2] % 3];
+  if (sent[0] == 0x50 && sent[1] == 0x00) return 0xE7;
+  if (sent[0] == 0x58 && sent[1] == 0x08) return 0xD9;
+  if (sent[0] == 0x50 && sent[1] == 0x08) return 0xFD;
+  return 0;
+}
+
 TEST(Instructions, SignatureAndFusesLandInTheirStores) {
   FakePort port;
-  port.cable.avr.signature = {0x1E, 0x96, 0x09};
-  port.cable.avr.low = 0xE7;
-  port.cable.avr.high = 0xD9;
-  port.cable.avr.extended = 0xFD;
+  port.cable.respond = chip;
   isp_read_signature();
   EXPECT_EQ(target_signature[0], 0x1E);
   EXPECT_EQ(target_signature[1], 0x96);
@@ -89,35 +96,27 @@ TEST(Instructions, SignatureAndFusesLandInTheirStores) {
   EXPECT_EQ(port.cable.instructions[2], (Bytes{0x50, 0x08, 0x00, 0x00}));  // extended
 }
 
-TEST(ReadyPoll, ReadyAtOnceCostsOnePoll) {
-  FakePort port;
-  port.cable.respond = [](const std::vector<uint8_t>&, int) -> uint8_t { return 0xFE; };
-  EXPECT_EQ(isp_wait_ready(), 0);
-  EXPECT_EQ(port.cable.count_instructions(0xF0), 1);
-}
-
-TEST(ReadyPoll, OnlyBitZeroMeansBusy) {
-  FakePort port;
-  int answers = 0;
-  // Busy twice with only bit 0 set, then ready with every other bit set.
-  port.cable.respond = [&answers](const std::vector<uint8_t>&, int position) -> uint8_t {
+// Poll answers: `busy` answers with only bit 0 set, then ready with every other bit set.
+Responder busy_for(int busy) {
+  auto answers = std::make_shared<int>(0);
+  return [answers, busy](const std::vector<uint8_t>&, int position) -> uint8_t {
     if (position != 3) return 0;
-    return ++answers <= 2 ? 0x01 : 0xFE;
+    return (busy < 0 || (*answers)++ < busy) ? 0x01 : 0xFE;
   };
-  EXPECT_EQ(isp_wait_ready(), 0);
-  EXPECT_EQ(port.cable.count_instructions(0xF0), 3);
 }
 
-TEST(ReadyPoll, GivesUpAfter5002BusyAnswers) {
-  FakePort port;
-  port.cable.avr.busy_polls = -1;
-  EXPECT_EQ(isp_wait_ready(), -1);
-  EXPECT_EQ(port.cable.count_instructions(0xF0), 5002);
-
-  FakePort again;
-  again.cable.avr.busy_polls = 5001;  // ready at the very last poll
-  EXPECT_EQ(isp_wait_ready(), 0);
-  EXPECT_EQ(again.cable.count_instructions(0xF0), 5002);
+TEST(ReadyPoll, PollsUntilBitZeroClears) {
+  const struct {
+    int busy;
+    int result;
+    int polls;
+  } cases[] = {{0, 0, 1}, {2, 0, 3}, {5001, 0, 5002}, {-1, -1, 5002}};
+  for (const auto& c : cases) {
+    FakePort port;
+    port.cable.respond = busy_for(c.busy);
+    EXPECT_EQ(isp_wait_ready(), c.result) << c.busy;
+    EXPECT_EQ(port.cable.count_instructions(0xF0), c.polls) << c.busy;
+  }
 }
 
 }  // namespace

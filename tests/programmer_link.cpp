@@ -85,8 +85,6 @@ TEST(ByteShift, TransferTakesTheInvertedStatusBitAsData) {
   port.cable.respond = [](const std::vector<uint8_t>&, int) -> uint8_t { return 0xFF; };
   EXPECT_EQ(isp_transfer_byte(0), 0xFF);  // status bit reads 0 at every sample
   port.cable.respond = [](const std::vector<uint8_t>&, int) -> uint8_t { return 0x00; };
-  port.cable.partial.clear();
-  port.cable.answer_position = -1;
   EXPECT_EQ(isp_transfer_byte(0), 0x00);  // reads -1 at every sample
 }
 
