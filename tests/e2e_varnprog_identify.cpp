@@ -2,11 +2,22 @@
 // program and the simulated board.
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cctype>
 
 #include "e2e_varnprog_support.h"
 
 namespace {
+
+// `text` is `head`, then a byte in lower-case hexadecimal without leading zeros, then `tail`.
+bool has_byte_between(const std::string& text, const std::string& head, const std::string& tail) {
+  if (text.size() < head.size() + tail.size() + 1 || text.rfind(head, 0) != 0) return false;
+  if (text.compare(text.size() - tail.size(), tail.size(), tail) != 0) return false;
+  std::string digits = text.substr(head.size(), text.size() - head.size() - tail.size());
+  if (digits.size() > 2 || (digits.size() == 2 && digits[0] == '0')) return false;
+  for (char c : digits)
+    if (!std::isxdigit(static_cast<unsigned char>(c)) || std::isupper(static_cast<unsigned char>(c))) return false;
+  return true;
+}
 
 struct KnownChip {
   const char* name;
@@ -85,13 +96,14 @@ TEST(BoardCheck, InteractiveStartUpLines) {
 TEST(Statistics, FullReport) {
   TempDir dir;
   std::string out = after_banner(varnprog(dir, {"-s"}, "part=ATmega644"));
-  std::regex report(
-      "Processor: ATmega644\n"
-      " Lock byte = ff    No locks bits activated\n"
-      " Signature = 1e 96 9\n"
-      " Fuse bytes = ff d9 e7\n"
-      " Calibration byte =  [0-9a-f]{1,2}\n");
-  EXPECT_TRUE(std::regex_match(out, report)) << out;
+  EXPECT_TRUE(has_byte_between(out,
+                               "Processor: ATmega644\n"
+                               " Lock byte = ff    No locks bits activated\n"
+                               " Signature = 1e 96 9\n"
+                               " Fuse bytes = ff d9 e7\n"
+                               " Calibration byte =  ",
+                               "\n"))
+      << out;
 
   std::string locked = after_banner(varnprog(dir, {"-S"}, "part=ATmega328P,fault=locked"));
   EXPECT_EQ(locked.rfind("Processor: Unrecognized signature\n Lock byte = fc\n Signature = 1e 95 f\n", 0), 0u)
@@ -105,7 +117,7 @@ TEST(Fuses, ReadsOfEachByteAndTheAtmega32Pair) {
   EXPECT_EQ(after_banner(varnprog(dir, {"-gf"}, "part=ATmega32")), "Fuse bytes: d9 e4\n");
   EXPECT_EQ(after_banner(varnprog(dir, {"-gf"}, "part=ATmega328P")), "Fuse bytes: ff d9 62\n");
   std::string gc = after_banner(varnprog(dir, {"-gc"}, "part=ATmega48"));
-  EXPECT_TRUE(std::regex_match(gc, std::regex("Calibration byte: [0-9a-f]{1,2}\n"))) << gc;
+  EXPECT_TRUE(has_byte_between(gc, "Calibration byte: ", "\n")) << gc;
 }
 
 }  // namespace
