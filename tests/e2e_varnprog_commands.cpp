@@ -27,7 +27,7 @@ const std::string HELP =
 
 const std::string BOARD_644 = BOARD_CHECK + " ATmega644 - default fuses set - 20MHz clock\n";
 
-TEST(FuseWrites, RoundTripThroughTheChipAndAcrossRuns) {
+TEST(VarnprogFuseWrites, RoundTripThroughTheChipAndAcrossRuns) {
   TempDir dir;
   const std::string keys = "part=ATmega168,state=" + dir.file("chip.state");
   EXPECT_EQ(after_banner(varnprog(dir, {"-pfa62,dd,f8", "-gf"}, keys)),
@@ -39,14 +39,14 @@ TEST(FuseWrites, RoundTripThroughTheChipAndAcrossRuns) {
             "Write fuse byte 1: e0\nWrite fuse byte 2: d9\nWrite fuse byte 3: ff\nFuse bytes: ff d9 e0\n");
 }
 
-TEST(FuseWrites, Atmega32KeepsItsExtendedFuse) {
+TEST(VarnprogFuseWrites, Atmega32KeepsItsExtendedFuse) {
   TempDir dir;
   EXPECT_EQ(after_banner(varnprog(dir, {"-pfae2,df,ff", "-gf", "-a", "-gf"}, "part=ATmega32")),
             "Write fuse bytes: e2 df\nFuse bytes: d9 df\n"
             "processorid = 1\nWrite fuse bytes: e4 ff\nFuse bytes: d9 e4\n");
 }
 
-TEST(FuseWrites, RefusalsWriteNothingAndEndWithStatus2) {
+TEST(VarnprogFuseWrites, RefusalsWriteNothingAndEndWithStatus2) {
   TempDir dir;
   const std::string keys = "part=ATmega168,report=" + dir.file("report.txt");
   for (const char* word : {"-pf1", "-pf2zz", "-pf3,", "-pfae2,df", "-pfae2,df,1ff", "-pfa,,"}) {
@@ -66,7 +66,7 @@ TEST(FuseWrites, RefusalsWriteNothingAndEndWithStatus2) {
   EXPECT_EQ(report_value(dir.read("r2.txt"), "fuse_writes"), "0");
 }
 
-TEST(Words, PrefixRules) {
+TEST(VarnprogWords, PrefixRules) {
   TempDir dir;
   RunResult erase = varnprog(dir, {"-h", "-erase", "-i"}, "part=ATmega644");
   EXPECT_EQ(after_banner(erase), HELP);  // ends at erase: -i never runs
@@ -85,7 +85,7 @@ TEST(Words, PrefixRules) {
             "Fill char=0\nFill char=ff\nFill char=ff\nMismatch filename=m.txt\n" + HELP);
 }
 
-TEST(Words, LogFileIsCreatedEmpty) {
+TEST(VarnprogWords, LogFileIsCreatedEmpty) {
   TempDir dir;
   dir.write("log.txt", "old contents");
   RunResult r = varnprog(dir, {"-lflog.txt", "-i"});
@@ -97,7 +97,7 @@ TEST(Words, LogFileIsCreatedEmpty) {
   EXPECT_EQ(bad.status, 2);
 }
 
-TEST(Words, OverlongWordsAreRefused) {
+TEST(VarnprogWords, OverlongWordsAreRefused) {
   TempDir dir;
   const std::string long_word = "gf" + std::string(198, '1');  // 200 characters
   RunResult line = varnprog(dir, {"-" + long_word, "-gf1"}, "part=ATmega644");
@@ -111,7 +111,7 @@ TEST(Words, OverlongWordsAreRefused) {
   EXPECT_EQ(typed.status, 2);
 }
 
-TEST(Modes, InteractivePromptAfterEveryWord) {
+TEST(VarnprogModes, InteractivePromptAfterEveryWord) {
   TempDir dir;
   RunResult r = varnprog(dir, {}, "part=ATmega644", "i   nv\n\n  gf1 bogus\n");
   EXPECT_EQ(r.out, INTERACTIVE + BOARD_644 + "\n-" + "Signature bytes: 1e 96 9  Processor: ATmega644\n" +
@@ -127,7 +127,7 @@ TEST(Modes, InteractivePromptAfterEveryWord) {
   EXPECT_EQ(dashed.status, 0);
 }
 
-TEST(CommandFiles, EchoAndPromptsInBothModes) {
+TEST(VarnprogCommandFiles, EchoAndPromptsInBothModes) {
   TempDir dir;
   dir.write("cmds.txt", "gf3\n\n   gf2\tfcmds.txt\n");
   const std::string file_run = "\n-gf3\nFuse byte 3: ff\n-gf2\nFuse byte 2: d9\n-fcmds.txt\n-";
@@ -154,7 +154,7 @@ TEST(CommandFiles, EchoAndPromptsInBothModes) {
   EXPECT_EQ(stop.status, 1);
 }
 
-TEST(Modes, FailureEarlierInTheRunMakesExitReport2) {
+TEST(VarnprogModes, FailureEarlierInTheRunMakesExitReport2) {
   TempDir dir;
   RunResult r = varnprog(dir, {}, "fault=absent", "x1 h e\n");
   EXPECT_EQ(r.status, 2);

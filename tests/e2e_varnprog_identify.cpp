@@ -30,7 +30,7 @@ const KnownChip KNOWN[] = {
     {"ATmega128", "1e 97 2"},
 };
 
-TEST(Identify, EveryPartOfTheTable) {
+TEST(VarnprogIdentify, EveryPartOfTheTable) {
   for (const KnownChip& chip : KNOWN) {
     TempDir dir;
     RunResult r = varnprog(dir, {"-i"}, std::string("part=") + chip.name);
@@ -40,7 +40,7 @@ TEST(Identify, EveryPartOfTheTable) {
   }
 }
 
-TEST(Identify, UnknownAbsentAndSilentChips) {
+TEST(VarnprogIdentify, UnknownAbsentAndSilentChips) {
   TempDir dir;
   RunResult unknown = varnprog(dir, {"-i"}, "part=ATmega328P");
   EXPECT_EQ(after_banner(unknown), "Signature bytes: 1e 95 f  Processor: Unrecognized signature\n");
@@ -57,7 +57,7 @@ TEST(Identify, UnknownAbsentAndSilentChips) {
   EXPECT_EQ(silent.status, 2);  // the check's failure reaches the script
 }
 
-TEST(TargetCheck, DefaultChangedAndClockReports) {
+TEST(VarnprogTargetCheck, DefaultChangedAndClockReports) {
   TempDir dir;
   EXPECT_EQ(after_banner(varnprog(dir, {"-x1"}, "part=ATmega644")),
             "Target ATmega644 responding - default fuses set\n");
@@ -75,7 +75,7 @@ TEST(TargetCheck, DefaultChangedAndClockReports) {
   EXPECT_EQ(absent.status, 2);
 }
 
-TEST(BoardCheck, InteractiveStartUpLines) {
+TEST(VarnprogBoardCheck, InteractiveStartUpLines) {
   TempDir dir;
   RunResult clock = varnprog(dir, {}, "part=ATmega644");
   EXPECT_EQ(clock.out, INTERACTIVE + BOARD_CHECK + " ATmega644 - default fuses set - 20MHz clock\n" +
@@ -93,7 +93,7 @@ TEST(BoardCheck, InteractiveStartUpLines) {
                              "not responding - either faulty or not installed\n" + "\n-" + FINISHED);
 }
 
-TEST(Statistics, FullReport) {
+TEST(VarnprogStatistics, FullReport) {
   TempDir dir;
   std::string out = after_banner(varnprog(dir, {"-s"}, "part=ATmega644"));
   EXPECT_TRUE(has_byte_between(out,
@@ -110,7 +110,7 @@ TEST(Statistics, FullReport) {
       << locked;
 }
 
-TEST(Fuses, ReadsOfEachByteAndTheAtmega32Pair) {
+TEST(VarnprogFuses, ReadsOfEachByteAndTheAtmega32Pair) {
   TempDir dir;
   EXPECT_EQ(after_banner(varnprog(dir, {"-gf1", "-GF2", "-gf3x", "-gf"}, "part=ATmega168")),
             "Fuse byte 1: e2\nFuse byte 2: df\nFuse byte 3: f9\nFuse bytes: f9 df e2\n");

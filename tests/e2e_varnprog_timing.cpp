@@ -6,7 +6,7 @@
 
 namespace {
 
-class RealTiming : public testing::Test {
+class VarnprogRealTiming : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     // One run without "gcal.txt" measures the loop speed and leaves the figure behind.
@@ -39,9 +39,9 @@ class RealTiming : public testing::Test {
   TempDir dir;
 };
 
-std::string* RealTiming::calibration = nullptr;
+std::string* VarnprogRealTiming::calibration = nullptr;
 
-TEST_F(RealTiming, CommandLineIdentifyAndFuseWrite) {
+TEST_F(VarnprogRealTiming, CommandLineIdentifyAndFuseWrite) {
   ASSERT_NE(calibration, nullptr);
   EXPECT_NE(*calibration, "");
   RunResult r = run({"-i", "-pf2d9", "-gf", "-x1"}, "part=ATmega644");
@@ -56,7 +56,7 @@ TEST_F(RealTiming, CommandLineIdentifyAndFuseWrite) {
 }
 
 // An 8 MHz chip allows SCK phases no shorter than 0.25 us.
-TEST_F(RealTiming, InteractiveBoardCheckAt8MHz) {
+TEST_F(VarnprogRealTiming, InteractiveBoardCheckAt8MHz) {
   ASSERT_NE(calibration, nullptr);
   RunResult r = run({}, "part=ATmega88", "gf\n");
   EXPECT_EQ(r.out, INTERACTIVE + BOARD_CHECK + " ATmega88 - default fuses set - 8MHz clock\n" + "\n-" +
