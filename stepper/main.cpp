@@ -3,11 +3,13 @@
 
 #include "commands.h"
 #include "delay.h"
+#include "interrupt.h"
 #include "port.h"
 #include "settings.h"
 
 int main(int argc, char** argv) {
   bind_port_library();  // without it the first port call explains and stops
+  install_interrupt_handlers(nullptr);
   print_banner();
   use_scratch_countdown(true);
   calibrate_delay();
