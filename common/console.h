@@ -30,6 +30,8 @@ bool console_kbhit();
 int console_getch();
 // True once standard input has ended.
 bool console_input_ended();
+// Forgets everything buffered, as for a new standard input.
+void console_reset();
 
 // While alive, a terminal on standard input is in non-canonical, no-echo mode, so
 // single key presses reach console_kbhit. Does nothing when input is not a terminal.

@@ -13,6 +13,10 @@ extern int32_t loops_per_us;  // countdown iterations per microsecond
 void use_scratch_countdown(bool on);
 
 void spin(uint32_t count);
+// Iterations that delay_us(n) spins: n x loops_per_us in 64 bits, 0 for n <= 0.
+uint64_t delay_iterations(int64_t n);
+// Total iterations spun so far, counted per call, not per iteration.
+extern uint64_t spun_iterations;
 // Waits n units of about a microsecond: n x loops_per_us iterations, however large.
 void delay_us(int64_t n);
 double measure_loop_speed();

@@ -22,23 +22,32 @@ struct Pins {
 // Status register bits that carry input pins, and their connector pins.
 constexpr uint8_t STATUS_INPUTS = 0xF8;  // bits 3..7: pins 15, 13, 12, 10, 11
 
-// Value Change Dump trace of pin levels, times in microseconds.
+// Value Change Dump trace of pin levels, one time step per microsecond. Changes
+// closer together than a microsecond are spread one step apart, so every edge keeps
+// its order for a decoder. The dump streams to a temporary file that replaces the
+// named one when the trace closes.
 class Trace {
  public:
   explicit Trace(std::string path) : path_(std::move(path)) {}
   ~Trace();
-  // Declare every signal before the first change.
+  Trace(const Trace&) = delete;
+  Trace& operator=(const Trace&) = delete;
+  // Declare every signal before the first change; returns its number.
   int add_signal(const std::string& name, int initial_level);
   void change(int signal, int level, double now_us);
-  bool close(std::string& message);  // writes the file (new file, then rename)
+  bool close(std::string& message);
 
  private:
+  bool start();
+
   std::string path_;
+  std::string temporary_;
+  std::FILE* out_ = nullptr;
   std::vector<std::string> names_;
   std::vector<int> levels_;
-  std::string body_;
   uint64_t last_time_ = 0;
-  bool any_change_ = false;
+  bool started_ = false;
+  bool failed_ = false;
   bool closed_ = false;
 };
 
@@ -76,6 +85,17 @@ class Board {
 // On bad settings they return null with a one-line message.
 std::unique_ptr<Board> make_varn_board(Options& options, Trace* trace, std::string& message);
 std::unique_ptr<Board> make_stepper_board(Options& options, Trace* trace, std::string& message);
+
+}  // namespace io::sim
+
+namespace io {
+class Backend;
+// The register layer over a given board; open_sim builds one from the LPT1 options.
+std::unique_ptr<Backend> make_sim_backend(std::unique_ptr<sim::Board> board, std::unique_ptr<sim::Trace> trace,
+                                          std::string report);
+}  // namespace io
+
+namespace io::sim {
 
 // CRC-32 as zlib computes it.
 uint32_t crc32(const uint8_t* data, size_t size, uint32_t crc = 0);

@@ -1,0 +1,96 @@
+// Calibrated busy-wait. The countdown counter is volatile, so the optimiser can
+// neither drop the loop nor fold it: every iteration costs one load and one store,
+// the same in calibration and in use.
+#include "delay.h"
+
+#include <chrono>
+#include <cstdio>
+#include <limits>
+
+int32_t loops_per_us = LOOPS_PER_US_UNCALIBRATED;
+uint64_t spun_iterations = 0;
+
+namespace {
+
+bool scratch_countdown = false;
+volatile uint32_t scratch;
+
+constexpr const char* CACHE_FILE = "gcal.txt";
+
+}  // namespace
+
+void use_scratch_countdown(bool on) { scratch_countdown = on; }
+
+void spin(uint32_t count) {
+  spun_iterations += count;
+  volatile uint32_t counter = count;
+  if (scratch_countdown) {
+    while (counter != 0) {
+      counter = counter - 1;
+      scratch = counter;
+    }
+  } else {
+    while (counter != 0) counter = counter - 1;
+  }
+}
+
+uint64_t delay_iterations(int64_t n) {
+  if (n <= 0 || loops_per_us <= 0) return 0;
+  return static_cast<uint64_t>(n) * static_cast<uint64_t>(loops_per_us);
+}
+
+void delay_us(int64_t n) {
+  // The product may leave 32 bits (a wait of minutes); spin it in 32-bit pieces
+  // rather than let it wrap to a short wait.
+  uint64_t total = delay_iterations(n);
+  while (total > 0) {
+    uint32_t piece = total > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
+                                                                   : static_cast<uint32_t>(total);
+    spin(piece);
+    total -= piece;
+  }
+}
+
+double measure_loop_speed() {
+  auto t0 = std::chrono::steady_clock::now();
+  spin(MEASURE_LOOPS);
+  auto t1 = std::chrono::steady_clock::now();
+  double seconds = std::chrono::duration<double>(t1 - t0).count();
+  // A clock that saw no time pass would divide by zero: take the clock's resolution.
+  if (seconds <= 0) seconds = 1e-9;
+  double us_per_loop = seconds / MEASURE_LOOPS * 1000000.0;
+  double loops = 1.0 / us_per_loop;
+  loops_per_us = loops >= std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
+                                                               : static_cast<int32_t>(loops);
+  return us_per_loop;
+}
+
+void calibrate_delay() {
+  if (std::FILE* cache = std::fopen(CACHE_FILE, "r")) {
+    int value = 0;
+    int got = std::fscanf(cache, "%d", &value);
+    std::fclose(cache);
+    // A file without a positive figure is no calibration: measure again.
+    if (got == 1 && value > 0) {
+      loops_per_us = value;
+      return;
+    }
+  }
+  std::printf("\nCalibrating delay ");
+  std::fflush(stdout);
+  float sum = 0;
+  for (int run = 0; run < CALIBRATION_RUNS; ++run) {
+    float us_per_loop = static_cast<float>(measure_loop_speed());
+    sum += us_per_loop;
+    std::printf(".");
+    std::fflush(stdout);
+  }
+  double loops = 1.0 / (sum / static_cast<double>(CALIBRATION_RUNS));
+  loops_per_us = loops >= std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
+                                                               : static_cast<int32_t>(loops);
+  if (loops_per_us < 1) loops_per_us = 1;
+  std::FILE* out = std::fopen(CACHE_FILE, "w");
+  if (!out || std::fprintf(out, "%d", loops_per_us) < 0 || std::fclose(out) != 0) {
+    std::fprintf(stderr, "\nCan't write %s - the measured figure holds for this run only\n", CACHE_FILE);
+  }
+}

@@ -1,0 +1,146 @@
+// The exported entry points of libio.so and the choice of backend.
+//
+// The port is opened at the first call, from the LPT1 setting:
+//   unset            the first parallel port through ppdev, /dev/parport0
+//   /dev/parportN    another ppdev port
+//   direct[:0xBASE]  legacy registers through ioperm (x86, root), base 0x378 by default
+//   sim[:k=v,...]    the simulated boards, in process
+// The programs address the port at 0x378..0x37A whatever the backend; other
+// addresses are ignored (reads give 0xFF).
+#include "io.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "backend.h"
+
+namespace {
+
+constexpr int PROGRAM_BASE = 0x378;
+
+std::unique_ptr<io::Backend> backend;
+bool open_tried = false;
+
+[[noreturn]] void stop(const std::string& message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "\n%s\n", message.c_str());
+  std::exit(2);
+}
+
+// The open port, or null when it can't be opened. Opening is tried once.
+io::Backend* try_port(std::string* message) {
+  if (!open_tried) {
+    open_tried = true;
+    std::string why;
+    backend = io::open_backend(std::getenv("LPT1"), why);
+    if (!backend && message) *message = why;
+  }
+  return backend.get();
+}
+
+// The open port; a port that can't be opened, or stopped answering, ends the program
+// with one line, so no caller works on with a port that isn't there.
+io::Backend& port() {
+  std::string message;
+  io::Backend* b = try_port(&message);
+  if (!b) stop(message.empty() ? "Parallel port not available" : message);
+  if (!b->ok()) stop(b->error());
+  return *b;
+}
+
+bool register_of(short address, io::Register& reg) {
+  int offset = static_cast<unsigned short>(address) - PROGRAM_BASE;
+  if (offset < 0 || offset > 2) return false;
+  reg = static_cast<io::Register>(offset);
+  return true;
+}
+
+uint8_t read_byte(short address) {
+  io::Register reg;
+  if (!register_of(address, reg)) return 0xFF;
+  return port().read(reg);
+}
+
+void write_byte(short address, uint8_t value) {
+  io::Register reg;
+  if (!register_of(address, reg)) return;
+  port().write(reg, value);
+}
+
+uint8_t mask_of(char bit) { return static_cast<uint8_t>(1u << (static_cast<unsigned>(bit) & 7u)); }
+
+}  // namespace
+
+namespace io {
+
+std::unique_ptr<Backend> open_backend(const char* setting, std::string& message) {
+  std::string text = setting ? setting : "";
+  if (text.empty()) return open_ppdev("/dev/parport0", message);
+  if (text == "sim" || text.rfind("sim:", 0) == 0) return open_sim(text.size() > 4 ? text.substr(4) : "", message);
+  if (text == "direct" || text.rfind("direct:", 0) == 0) {
+    unsigned base = PROGRAM_BASE;
+    if (text.size() > 7) {
+      char* end = nullptr;
+      unsigned long value = std::strtoul(text.c_str() + 7, &end, 0);
+      if (!end || *end || value == 0 || value > 0xFFFD) {
+        message = "LPT1=" + text + ": not a port base address (use direct or direct:0xD010)";
+        return nullptr;
+      }
+      base = static_cast<unsigned>(value);
+    }
+    return open_direct(base, message);
+  }
+  if (text[0] == '/') return open_ppdev(text, message);
+  message = "LPT1=" + text + ": unknown port (use /dev/parportN, direct, direct:0xBASE or sim)";
+  return nullptr;
+}
+
+}  // namespace io
+
+extern "C" {
+
+void PortOut(short port, char data) { write_byte(port, static_cast<uint8_t>(data)); }
+
+void PortWordOut(short port, short data) {
+  write_byte(port, static_cast<uint8_t>(data & 0xFF));
+  write_byte(static_cast<short>(port + 1), static_cast<uint8_t>((data >> 8) & 0xFF));
+}
+
+void PortDWordOut(short port, int data) {
+  for (int i = 0; i < 4; ++i)
+    write_byte(static_cast<short>(port + i), static_cast<uint8_t>((static_cast<unsigned>(data) >> (8 * i)) & 0xFF));
+}
+
+char PortIn(short port) { return static_cast<char>(read_byte(port)); }
+
+short PortWordIn(short port) {
+  return static_cast<short>(read_byte(port) | (read_byte(static_cast<short>(port + 1)) << 8));
+}
+
+int PortDWordIn(short port) {
+  unsigned value = 0;
+  for (int i = 0; i < 4; ++i) value |= static_cast<unsigned>(read_byte(static_cast<short>(port + i))) << (8 * i);
+  return static_cast<int>(value);
+}
+
+// The bit operations read the register, change one bit and write it back, so the
+// other seven bits keep their values.
+void SetPortBit(short port, char bit) { write_byte(port, static_cast<uint8_t>(read_byte(port) | mask_of(bit))); }
+
+void ClrPortBit(short port, char bit) {
+  write_byte(port, static_cast<uint8_t>(read_byte(port) & static_cast<uint8_t>(~mask_of(bit))));
+}
+
+void NotPortBit(short port, char bit) { write_byte(port, static_cast<uint8_t>(read_byte(port) ^ mask_of(bit))); }
+
+short GetPortBit(short port, char bit) { return (read_byte(port) & mask_of(bit)) ? -1 : 0; }
+
+short IsDriverInstalled(void) {
+  io::Backend* b = try_port(nullptr);
+  return b && b->ok() ? 1 : 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,11 @@
+// Placeholder until the simulated stepper board lands.
+#include "sim.h"
+
+namespace io::sim {
+std::unique_ptr<Board> make_stepper_board(Options& options, Trace* trace, std::string& message) {
+  (void)options;
+  (void)trace;
+  message = "LPT1=sim: the stepper board is not built yet";
+  return nullptr;
+}
+}  // namespace io::sim

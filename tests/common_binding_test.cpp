@@ -1,0 +1,95 @@
+// Binding the port library by name, and the delay's iteration counts.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <limits>
+#include <string>
+
+#include "delay.h"
+#include "port.h"
+#include "run_program.h"
+
+namespace {
+
+TEST(Binding, MissingLibraryGivesOneAndLeavesEverySlotNull) {
+  EXPECT_EQ(bind_port_library_named("no-such-port-library"), 1);
+  EXPECT_EQ(port_table.handle, nullptr);
+  for (void* slot : port_table.slots) EXPECT_EQ(slot, nullptr);
+}
+
+TEST(Binding, FillsSlotsByNameAndLeavesMissingNamesNull) {
+  // Our own library has no shift operations: those two slots must stay null while
+  // the others are found, each under its own name. The test program, like the
+  // programs, finds libio.so beside it through its run path.
+  ASSERT_EQ(bind_port_library(), 0);
+  for (int i = 0; i < PORT_ENTRY_COUNT; ++i) {
+    bool shift = i == ENTRY_RIGHT_PORT_SHIFT || i == ENTRY_LEFT_PORT_SHIFT;
+    EXPECT_EQ(port_table.slots[i] == nullptr, shift) << port_entry_names[i];
+  }
+  EXPECT_NE(port_table.slots[ENTRY_SET_PORT_BIT], port_table.slots[ENTRY_CLR_PORT_BIT]);
+  release_port_library();
+  EXPECT_EQ(port_table.handle, nullptr);
+  for (void* slot : port_table.slots) EXPECT_EQ(slot, nullptr);
+}
+
+TEST(Delay, IterationsFollowTheCalibration) {
+  loops_per_us = LOOPS_PER_US_UNCALIBRATED;
+  uint64_t before = spun_iterations;
+  delay_us(4);
+  EXPECT_EQ(spun_iterations - before, 4u * 172u);
+  loops_per_us = 250;
+  before = spun_iterations;
+  delay_us(4);
+  EXPECT_EQ(spun_iterations - before, 1000u);
+  before = spun_iterations;
+  delay_us(0);
+  delay_us(-5);
+  EXPECT_EQ(spun_iterations, before);
+}
+
+TEST(Delay, LongWaitsDoNotWrapAt32Bits) {
+  loops_per_us = 300;
+  // A 1000-second wait: 3e11 iterations, far past 32 bits.
+  EXPECT_EQ(delay_iterations(1000000000LL), 300000000000ULL);
+  EXPECT_EQ(delay_iterations(std::numeric_limits<int32_t>::max()), 300ULL * 2147483647ULL);
+}
+
+class InTempDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    old_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+  }
+  void TearDown() override { std::filesystem::current_path(old_); }
+  TempDir dir_;
+  std::filesystem::path old_;
+};
+
+using CacheFile = InTempDir;
+
+TEST_F(CacheFile, AFigureInTheFileIsTakenSilently) {
+  dir_.write("gcal.txt", "  250 and the rest is ignored");
+  loops_per_us = 7;
+  testing::internal::CaptureStdout();
+  calibrate_delay();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(loops_per_us, 250);
+}
+
+TEST_F(CacheFile, NoPositiveFigureMeansMeasureAndWriteOneNumber) {
+  dir_.write("gcal.txt", "-3");
+  testing::internal::CaptureStdout();
+  calibrate_delay();
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out, "\nCalibrating delay " + std::string(13, '.'));
+  std::string figure = dir_.read("gcal.txt");
+  EXPECT_EQ(figure, std::to_string(loops_per_us)) << "one decimal integer, no line end";
+  EXPECT_GT(loops_per_us, 0);
+  // The measured figure is what the cache gives back on the next start.
+  int measured = loops_per_us;
+  loops_per_us = 1;
+  calibrate_delay();
+  EXPECT_EQ(loops_per_us, measured);
+}
+
+}  // namespace
