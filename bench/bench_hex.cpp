@@ -29,7 +29,7 @@ std::string make_file() {
     unsigned sum = 0x10 + ((address >> 8) & 0xFF) + (address & 0xFF);
     int n = std::snprintf(line, sizeof line, ":10%04X00", address & 0xFFFF);
     for (int k = 0; k < 16; ++k) {
-      const unsigned b = random() & 0xFF;
+      const unsigned b = static_cast<unsigned>(random() & 0xFF);
       n += std::snprintf(line + n, sizeof line - n, "%02X", b);
       sum += b;
     }
