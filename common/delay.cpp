@@ -3,8 +3,11 @@
 // the same in calibration and in use.
 #include "delay.h"
 
+#include "interrupt.h"
+
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <limits>
 
 int32_t loops_per_us = LOOPS_PER_US_UNCALIBRATED;
@@ -16,6 +19,32 @@ bool scratch_countdown = false;
 volatile uint32_t scratch;
 
 constexpr const char* CACHE_FILE = "gcal.txt";
+constexpr uint32_t QUICK_LOOPS = 2000000;  // eight of these: a few milliseconds at every start
+constexpr int QUICK_RUNS = 8;
+
+// Loops per microsecond from short countdowns, to judge a cached figure. The fastest
+// run counts: a run can only be slowed (by another process, a clock still ramping
+// up), never sped up.
+double quick_loops_per_us() {
+  double best = 0;
+  for (int run = 0; run < QUICK_RUNS; ++run) {
+    auto t0 = std::chrono::steady_clock::now();
+    spin(QUICK_LOOPS);
+    double us = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();
+    if (us > 0 && QUICK_LOOPS / us > best) best = QUICK_LOOPS / us;
+  }
+  return best;
+}
+
+// A figure from another machine, or from before a change of clock, makes every wait
+// wrong by its factor: say so, and keep the figure as the user's choice.
+void judge_cached_figure(int32_t figure) {
+  double measured = quick_loops_per_us();
+  if (measured <= 0) return;
+  if (figure > 2 * measured || figure < measured / 2)
+    std::fprintf(stderr, "Warning: %s holds %d but this machine counts about %.0f loops per microsecond"
+                 " - delete %s to calibrate again\n", CACHE_FILE, figure, measured, CACHE_FILE);
+}
 
 }  // namespace
 
@@ -48,14 +77,19 @@ void delay_us(int64_t n) {
                                                                    : static_cast<uint32_t>(total);
     spin(piece);
     total -= piece;
+    check_interrupt();
   }
 }
 
+// The countdown is timed on the processor time that this program used (the C
+// library's clock, which only runs forward), not the wall clock: on a busy machine the
+// wall clock also counts the time other programs ran, and a calibration taken then
+// would make every later wait short.
 double measure_loop_speed() {
-  auto t0 = std::chrono::steady_clock::now();
+  std::clock_t t0 = std::clock();
   spin(MEASURE_LOOPS);
-  auto t1 = std::chrono::steady_clock::now();
-  double seconds = std::chrono::duration<double>(t1 - t0).count();
+  std::clock_t t1 = std::clock();
+  double seconds = static_cast<double>(t1 - t0) / CLOCKS_PER_SEC;
   // A clock that saw no time pass would divide by zero: take the clock's resolution.
   if (seconds <= 0) seconds = 1e-9;
   double us_per_loop = seconds / MEASURE_LOOPS * 1000000.0;
@@ -73,6 +107,7 @@ void calibrate_delay() {
     // A file without a positive figure is no calibration: measure again.
     if (got == 1 && value > 0) {
       loops_per_us = value;
+      judge_cached_figure(value);
       return;
     }
   }
@@ -82,6 +117,7 @@ void calibrate_delay() {
   for (int run = 0; run < CALIBRATION_RUNS; ++run) {
     float us_per_loop = static_cast<float>(measure_loop_speed());
     sum += us_per_loop;
+    check_interrupt();  // before anything is written: no half a calibration file
     std::printf(".");
     std::fflush(stdout);
   }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "interrupt.h"
 #include "loader.h"
 
 const char* const port_entry_names[PORT_ENTRY_COUNT] = {
@@ -30,6 +31,7 @@ std::string bind_error;  // why the library could not be loaded, for the first p
 
 template <typename Fn>
 Fn slot(PortEntry entry) {
+  check_interrupt();
   void* fn = port_table.slots[entry];
   if (!fn) missing_entry(entry);
   return reinterpret_cast<Fn>(fn);

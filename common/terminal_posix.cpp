@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <initializer_list>
 
+#include "interrupt.h"
 #include "terminal.h"
 
 namespace {
@@ -74,7 +75,10 @@ long read_input_wait(char* buffer, size_t size) {
   for (;;) {
     ssize_t n = read(STDIN_FILENO, buffer, size);
     if (n > 0) return static_cast<long>(n);
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EINTR) {
+      check_interrupt();
+      continue;
+    }
     return -1;
   }
 }

@@ -47,8 +47,10 @@ void Trace::change(int signal, int level, double now_us) {
   if (closed_ || signal < 0 || static_cast<size_t>(signal) >= names_.size()) return;
   level = level ? 1 : 0;
   if (levels_[signal] == level) return;
+  // The header's dump of initial levels must come before the first change lands.
+  bool writing = start();
   levels_[signal] = level;
-  if (!start()) return;
+  if (!writing) return;
   uint64_t time = now_us <= 0 ? 0 : static_cast<uint64_t>(std::llround(now_us));
   if (time <= last_time_) time = last_time_ + 1;
   last_time_ = time;

@@ -1,0 +1,24 @@
+// Ctrl-C and SIGTERM. The signal only sets a flag; the program stops at its next
+// port call, wait or console read, where stopping is safe: the program's last words
+// run (the programmer raises RESET so the target runs), then exit handlers restore
+// the terminal and close the port library, which saves a simulated board's state.
+#pragma once
+#include <csignal>
+
+extern volatile std::sig_atomic_t interrupt_signal;
+
+// Installs the handlers and names what must happen before the program stops.
+void install_interrupt_handlers(void (*last_words)());
+
+// Runs the last words and exits with 128 + the signal's number.
+void stop_on_interrupt();
+
+// Stops the program when a signal has arrived. Cheap: one load of the flag.
+inline void check_interrupt() {
+  if (interrupt_signal) stop_on_interrupt();
+}
+
+// Removes `path` if the program stops before forget_on_interrupt() (a file being
+// written under a temporary name).
+void remove_on_interrupt(const char* path);
+void forget_on_interrupt();

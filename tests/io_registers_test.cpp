@@ -1,0 +1,97 @@
+// The simulated port's register layer: bit operations, the PC port's inversions, and
+// what a board sees.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "backend.h"
+#include "sim.h"
+
+namespace {
+
+struct Seen {
+  std::vector<io::sim::Pins> changes;
+  uint8_t inputs = 0xF8;  // every input pin high
+};
+
+class RecordingBoard : public io::sim::Board {
+ public:
+  explicit RecordingBoard(Seen& seen) : seen_(seen) {}
+  void outputs_changed(const io::sim::Pins& pins, double) override { seen_.changes.push_back(pins); }
+  uint8_t input_pins(double) override { return seen_.inputs; }
+  std::string describe() const override { return "recording board"; }
+  void write_report(std::FILE* out) override { std::fprintf(out, "changes=%zu\n", seen_.changes.size()); }
+
+ private:
+  Seen& seen_;
+};
+
+std::unique_ptr<io::Backend> port_with(Seen& seen) {
+  return io::make_sim_backend(std::make_unique<RecordingBoard>(seen), nullptr, "");
+}
+
+TEST(SimRegisters, StatusBit7ReadsInvertedAgainstItsPin) {
+  Seen seen;
+  auto port = port_with(seen);
+  seen.inputs = 0xF8;  // all five input pins high
+  EXPECT_EQ(port->read(io::REG_STATUS) & 0xF8, 0x78);
+  seen.inputs = 0x00;  // all low
+  EXPECT_EQ(port->read(io::REG_STATUS) & 0xF8, 0x80);
+  seen.inputs = 0x20;  // only the pin of bit 5 high
+  EXPECT_EQ(port->read(io::REG_STATUS) & 0xF8, 0xA0);
+}
+
+TEST(SimRegisters, ControlBits013AreInvertedAtThePins) {
+  Seen seen;
+  auto port = port_with(seen);
+  port->write(io::REG_CONTROL, 0x04);  // register 0100: every pin high
+  ASSERT_FALSE(seen.changes.empty());
+  EXPECT_EQ(seen.changes.back().control, 0x0F);
+  port->write(io::REG_CONTROL, 0x0B);  // register 1011: every pin low
+  EXPECT_EQ(seen.changes.back().control, 0x00);
+  EXPECT_EQ(port->read(io::REG_CONTROL) & 0x0F, 0x0B) << "the register reads as written";
+}
+
+TEST(SimRegisters, TheBoardSeesOnlyRealPinChanges) {
+  Seen seen;
+  auto port = port_with(seen);
+  port->write(io::REG_DATA, 0x05);
+  port->write(io::REG_DATA, 0x05);
+  port->write(io::REG_STATUS, 0xFF);  // inputs only: nothing happens
+  ASSERT_EQ(seen.changes.size(), 1u);
+  EXPECT_EQ(seen.changes[0].data, 0x05);
+  EXPECT_EQ(port->read(io::REG_DATA), 0x05);
+}
+
+TEST(SimOptions, KeysAreTakenByNameAndTheRestReportedUnknown) {
+  io::sim::Options options;
+  std::string message;
+  ASSERT_TRUE(options.parse("part=ATmega16,timing=fast,,colour=red", message));
+  EXPECT_EQ(options.take("part"), "ATmega16");
+  EXPECT_EQ(options.take("fault", "none"), "none");
+  EXPECT_EQ(options.take("timing"), "fast");
+  EXPECT_EQ(options.unknown(), std::vector<std::string>{"colour"});
+  io::sim::Options bad;
+  EXPECT_FALSE(bad.parse("part", message));
+  EXPECT_NE(message.find("key=value"), std::string::npos);
+}
+
+TEST(SimOptions, UnknownBoardOrPortSettingIsRefusedWithOneLine) {
+  std::string message;
+  EXPECT_EQ(io::open_backend("sim:board=lathe", message), nullptr);
+  EXPECT_NE(message.find("lathe"), std::string::npos);
+  EXPECT_EQ(io::open_backend("printer", message), nullptr);
+  EXPECT_NE(message.find("printer"), std::string::npos);
+  EXPECT_EQ(io::open_backend("direct:0xZZ", message), nullptr);
+  EXPECT_EQ(message.find('\n'), std::string::npos);
+}
+
+TEST(Crc32, MatchesTheZlibCheckValue) {
+  const char* text = "123456789";
+  EXPECT_EQ(io::sim::crc32(reinterpret_cast<const uint8_t*>(text), 9), 0xCBF43926u);
+  // Chaining two halves gives the same as one pass, as zlib's crc32 does.
+  uint32_t half = io::sim::crc32(reinterpret_cast<const uint8_t*>(text), 4);
+  EXPECT_EQ(io::sim::crc32(reinterpret_cast<const uint8_t*>(text) + 4, 5, half), 0xCBF43926u);
+}
+
+}  // namespace
