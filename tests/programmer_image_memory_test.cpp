@@ -71,7 +71,7 @@ TEST_F(Memory, AnExactPageIsOneWriteAndNoRowNoWrite) {
 
 TEST_F(Memory, PageTimeoutsAreReportedAndProgrammingGoesOn) {
   FakePort port;
-  port.cable.avr.busy_polls = -1;
+  port.cable.respond = [](const std::vector<uint8_t>&, int) -> uint8_t { return 0xFF; };  // always busy
   testing::internal::CaptureStdout();
   EXPECT_EQ(write_flash(ATMEGA168, 130), 130);
   const std::string out = testing::internal::GetCapturedStdout();
@@ -98,7 +98,7 @@ TEST_F(Memory, FlashReadsWholeWordsLowByteFirst) {
 
 TEST_F(Memory, EepromWaitsAfterEveryByte) {
   FakePort port;
-  port.cable.avr.busy_polls = -1;
+  port.cable.respond = [](const std::vector<uint8_t>&, int) -> uint8_t { return 0xFF; };  // always busy
   testing::internal::CaptureStdout();
   EXPECT_EQ(write_eeprom(2), 2);
   const std::string out = testing::internal::GetCapturedStdout();
