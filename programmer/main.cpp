@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "console.h"
 #include "delay.h"
+#include "interrupt.h"
 #include "link.h"
 #include "parts.h"
 #include "port.h"
@@ -57,11 +58,16 @@ bool names_command_file(const char* word) { return word[0] == 'f' || word[0] == 
   end_program(0);
 }
 
+// Stopped by Ctrl-C or SIGTERM: RESET goes high, so the target runs its own program
+// rather than being left halfway through an instruction.
+void release_on_interrupt() { set_cable_line(LINE_RESET, 1); }
+
 }  // namespace
 
 int main(int argc, char** argv) {
   settings.hex_extended_record_type = 4;
   bind_port_library();  // a missing library is reported by the first port call
+  install_interrupt_handlers(release_on_interrupt);
   init_part_table();
   reset_settings();
   print_banner();
