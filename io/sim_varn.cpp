@@ -209,6 +209,8 @@ void print_minimum(std::FILE* out, const char* key, double value) {
 void VarnBoard::write_report(std::FILE* out) {
   const Counters& c = chip_.count;
   std::fprintf(out, "part=%s\n", settings_.fault == Fault::absent ? "none" : chip_.part->name);
+  // The RESET pin as the port left it: 1 when the target runs its own program.
+  std::fprintf(out, "reset=%d\n", (lines_ & PIN_RESET) != 0 ? 1 : 0);
   std::fprintf(out, "instructions=%llu\n", static_cast<unsigned long long>(c.instructions));
   std::fprintf(out, "chip_erases=%llu\n", static_cast<unsigned long long>(c.chip_erases));
   std::fprintf(out, "page_writes=%llu\n", static_cast<unsigned long long>(c.page_writes));

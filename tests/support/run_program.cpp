@@ -106,7 +106,18 @@ RunResult run_program(const std::string& program, const RunOptions& options, con
   auto start = std::chrono::steady_clock::now();
   auto chunk_due = start;
   bool out_open = true, err_open = true;
+  std::optional<std::chrono::steady_clock::time_point> signal_due;
   while (out_open || err_open) {
+    if (options.signal_number != 0 && !result.signalled) {
+      if (!signal_due && (options.signal_when.empty() ||
+                          result.out.find(options.signal_when) != std::string::npos ||
+                          result.err.find(options.signal_when) != std::string::npos))
+        signal_due = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.signal_after_ms);
+      if (signal_due && std::chrono::steady_clock::now() >= *signal_due) {
+        kill(pid, options.signal_number);
+        result.signalled = true;
+      }
+    }
     if (seconds_since(start) > options.timeout_s) {
       result.timed_out = true;
       kill(pid, SIGKILL);

@@ -36,6 +36,11 @@ struct RunOptions {
   std::vector<std::pair<std::string, std::string>> env;  // LPT1 and the like
   std::optional<std::string> gcal = std::string("1");    // "gcal.txt"; nullopt: none
   double timeout_s = 120;
+  // A signal sent once to the program (0: none): `signal_after_ms` after standard
+  // output or standard error first holds `signal_when` (or after the start when empty).
+  int signal_number = 0;
+  std::string signal_when;
+  int signal_after_ms = 0;
 };
 
 struct RunResult {
@@ -43,6 +48,7 @@ struct RunResult {
   std::string err;
   int status = -1;  // exit status, or 128 + signal
   bool timed_out = false;
+  bool signalled = false;  // the signal of RunOptions was sent
 };
 
 // Path of a built program or library ("varnprog", "pavolt", "libio.so").

@@ -1,0 +1,230 @@
+// Ctrl-C and SIGTERM in the middle of the long operations of both programs: the run
+// ends with 128 + the signal, RESET is left high, the simulated board still saves its
+// chip, and no temporary file or half-written HEX file is left behind.
+#include <gtest/gtest.h>
+
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "run_program.h"
+
+namespace {
+
+constexpr const char* SIM_OPEN = "libio: simulated";
+constexpr const char* STOPPING = "Interrupted - stopping\n";
+
+// HEX text of `size` pseudo-random bytes (never FF) from address 0, with type 04
+// records past 64 KiB.
+std::string random_hex(size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string text;
+  char line[64];
+  for (size_t b = 0; b < size; b += 16) {
+    if (b % 65536 == 0 && b != 0) {
+      unsigned high = static_cast<unsigned>(b >> 16);
+      std::snprintf(line, sizeof line, ":02000004%04X%02X\n", high, (0x100 - ((6 + high) & 0xFF)) & 0xFF);
+      text += line;
+    }
+    unsigned sum = 16 + static_cast<unsigned>(((b >> 8) & 0xFF) + (b & 0xFF));
+    int n = std::snprintf(line, sizeof line, ":10%04X00", static_cast<unsigned>(b & 0xFFFF));
+    for (int k = 0; k < 16; ++k) {
+      unsigned byte = static_cast<unsigned>(random() % 0xFF);
+      n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), "%02X", byte);
+      sum += byte;
+    }
+    std::snprintf(line + n, sizeof line - static_cast<size_t>(n), "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    text += line;
+  }
+  return text + ":00000001FF\n";
+}
+
+std::set<std::string> files_in(const TempDir& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    names.insert(entry.path().filename().string());
+  return names;
+}
+
+RunOptions signalled_run(std::vector<std::string> args, const std::string& lpt, int sig, int after_ms) {
+  RunOptions options;
+  options.args = std::move(args);
+  options.env = {{"LPT1", lpt}};
+  options.signal_number = sig;
+  options.signal_when = SIM_OPEN;
+  options.signal_after_ms = after_ms;
+  options.timeout_s = 90;
+  return options;
+}
+
+std::string value(const TempDir& dir, const std::string& file, const std::string& key) {
+  return report_value(dir.read(file), key).value_or("(no " + key + ")");
+}
+
+class Interrupt : public testing::TestWithParam<int> {};
+
+// The chip's own timing (real busy periods, over 2 s of page writes for 128 KiB) keeps
+// the download running well past the signal however fast the machine is.
+TEST_P(Interrupt, FlashDownloadStopsWithTheTargetRunningAndItsChipSaved) {
+  const int sig = GetParam();
+  TempDir dir;
+  dir.write("big.hex", random_hex(131072, 1));
+  dir.write("keep.hex", "an older upload\n");
+  const std::string board = "sim:timing=real,part=ATmega128,state=chip.txt,report=report.txt";
+  RunResult r = run_program("varnprog", signalled_run({"-dfbig.hex"}, board, sig, 1500), dir);
+  ASSERT_TRUE(r.signalled);
+  EXPECT_EQ(r.status, 128 + sig) << r.out << r.err;
+  EXPECT_NE(r.err.find(STOPPING), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("Target Flash matches"), std::string::npos) << "stopped mid-download";
+  EXPECT_LT(std::stol(value(dir, "report.txt", "page_writes")), 512);
+  EXPECT_EQ(value(dir, "report.txt", "reset"), "1") << "the target is left running";
+  EXPECT_EQ(dir.read("keep.hex"), "an older upload\n");
+  EXPECT_EQ(files_in(dir), (std::set<std::string>{"big.hex", "chip.txt", "gcal.txt", "keep.hex", "report.txt"}));
+  ASSERT_EQ(dir.read("chip.txt").rfind("varn-sim-state 1\npart ATmega128\n", 0), 0u);
+
+  // The saved chip is a valid state file: the next run takes it and finds the part.
+  RunOptions next;
+  next.args = {"-i"};
+  next.env = {{"LPT1", "sim:timing=fast,state=chip.txt,report=report.txt"}};
+  RunResult again = run_program("varnprog", next, dir);
+  EXPECT_NE(again.out.find("Processor: ATmega128\n"), std::string::npos) << again.out << again.err;
+  EXPECT_EQ(again.status, 0) << again.err;
+}
+
+// Uploads run again and again: the signal lands in a read-back or in a file write,
+// and the upload file is always either the old one or one complete upload.
+TEST_P(Interrupt, UploadsLeaveTheOldFileOrACompleteNewOne) {
+  const int sig = GetParam();
+  TempDir dir;
+  dir.write("pattern.hex", random_hex(4096, 2));
+  RunOptions fill;
+  fill.args = {"-nv", "-depattern.hex", "-ueexpected.hex"};
+  fill.env = {{"LPT1", "sim:timing=fast,part=ATmega128,state=chip.txt"}};
+  ASSERT_EQ(run_program("varnprog", fill, dir).status, 0);
+  const std::string expected = dir.read("expected.hex");
+  ASSERT_GT(expected.size(), 4096u * 2);
+
+  for (const char* word : {"-ueout.hex", "-ufout.hex"}) {
+    dir.write("out.hex", "an older upload\n");
+    std::vector<std::string> args(word[2] == 'e' ? 60 : 3, word);
+    RunResult r = run_program(
+        "varnprog", signalled_run(args, "sim:timing=fast,part=ATmega128,state=chip.txt,report=report.txt", sig, 400),
+        dir);
+    ASSERT_TRUE(r.signalled);
+    EXPECT_EQ(r.status, 128 + sig) << word << r.out << r.err;
+    EXPECT_EQ(value(dir, "report.txt", "reset"), "1") << word;
+    const std::string out = dir.read("out.hex");
+    if (word[2] == 'e')
+      EXPECT_TRUE(out == "an older upload\n" || out == expected) << word << " left " << out.size() << " bytes";
+    else
+      EXPECT_EQ(out, "an older upload\n") << "the first flash read-back takes over a second";
+    EXPECT_EQ(files_in(dir), (std::set<std::string>{"chip.txt", "expected.hex", "gcal.txt", "out.hex",
+                                                    "pattern.hex", "report.txt"}))
+        << word;
+  }
+  // The chip came through the interrupted runs unchanged.
+  RunOptions check;
+  check.args = {"-ueagain.hex"};
+  check.env = {{"LPT1", "sim:timing=fast,part=ATmega128,state=chip.txt"}};
+  ASSERT_EQ(run_program("varnprog", check, dir).status, 0);
+  EXPECT_EQ(dir.read("again.hex"), expected);
+}
+
+// At the interactive prompt the program waits in a blocking read of standard input.
+TEST_P(Interrupt, PromptWaitingForAWordStops) {
+  const int sig = GetParam();
+  TempDir dir;
+  RunOptions options = signalled_run({}, "sim:timing=fast,report=report.txt", sig, 300);
+  options.close_input = false;
+  RunResult r = run_program("varnprog", options, dir);
+  ASSERT_TRUE(r.signalled);
+  EXPECT_EQ(r.status, 128 + sig) << r.out << r.err;
+  EXPECT_NE(r.out.find("\n-"), std::string::npos) << "the prompt was reached" << r.out;
+  EXPECT_NE(r.err.find(STOPPING), std::string::npos);
+  EXPECT_EQ(value(dir, "report.txt", "reset"), "1");
+}
+
+// pavolt's test drive and limit monitor are busy loops that poll for a key.
+TEST_P(Interrupt, StepperLoopsStopAndTheBoardReportIsWritten) {
+  const int sig = GetParam();
+  for (const char* word : {"t", "l"}) {
+    TempDir dir;
+    RunOptions options = signalled_run({}, "sim:timing=fast,report=report.txt", sig, 600);
+    options.input = std::string(word) + "\n";
+    options.close_input = false;
+    options.gcal = "1000";  // slow passes keep the output small
+    RunResult r = run_program("pavolt", options, dir);
+    ASSERT_TRUE(r.signalled) << word;
+    EXPECT_EQ(r.status, 128 + sig) << word << r.out << r.err;
+    EXPECT_NE(r.err.find(STOPPING), std::string::npos) << word;
+    ASSERT_TRUE(dir.exists("report.txt")) << word << ": the exit handlers closed the port";
+    if (word[0] == 't') {
+      EXPECT_GT(std::stol(value(dir, "report.txt", "x_steps")), 0) << r.out;
+    }
+    EXPECT_EQ(files_in(dir), (std::set<std::string>{"gcal.txt", "report.txt"})) << word;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, Interrupt, testing::Values(SIGINT, SIGTERM),
+                         [](const testing::TestParamInfo<int>& param) {
+                           return std::string(param.param == SIGINT ? "SIGINT" : "SIGTERM");
+                         });
+
+// With a terminal on standard input, the test drive turns echo and line editing off;
+// a signal in the drive must hand the terminal back as it was.
+TEST(InterruptTerminal, TestDriveRestoresTheTerminalMode) {
+  TempDir dir;
+  dir.write("gcal.txt", "1000");
+  int master = -1, slave = -1;
+  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  termios before{};
+  ASSERT_EQ(tcgetattr(slave, &before), 0);
+  ASSERT_TRUE(before.c_lflag & ICANON);
+
+  const std::string program = built("pavolt");
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(slave, 0);
+    std::FILE* out = std::freopen((dir.path() + "/out.txt").c_str(), "w", stdout);
+    std::FILE* err = std::freopen((dir.path() + "/err.txt").c_str(), "w", stderr);
+    (void)out;
+    (void)err;
+    close(master);
+    if (chdir(dir.path().c_str()) != 0) _exit(126);
+    setenv("LPT1", "sim:timing=fast", 1);
+    execl(program.c_str(), program.c_str(), "-t", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Wait until the drive runs (its first status line), then stop it.
+  bool driving = false;
+  for (int i = 0; i < 300 && !driving; ++i) {
+    usleep(20000);
+    driving = dir.read("out.txt").find("Press any q to quit") != std::string::npos;
+  }
+  termios during{};
+  tcgetattr(slave, &during);
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  termios after{};
+  ASSERT_EQ(tcgetattr(slave, &after), 0);
+  close(master);
+  close(slave);
+  ASSERT_TRUE(driving) << dir.read("out.txt") << dir.read("err.txt");
+  EXPECT_FALSE(during.c_lflag & ICANON) << "the drive reads single keys";
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
+  EXPECT_EQ(after.c_lflag & (ICANON | ECHO), before.c_lflag & (ICANON | ECHO));
+}
+
+}  // namespace
