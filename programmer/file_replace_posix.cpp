@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "file_replace.h"
+#include "interrupt.h"
 
 namespace {
 
@@ -39,6 +40,8 @@ bool replacement_open(ReplacementFile& r, const char* path) {
     return false;
   }
   r.temp_path = name.data();
+  // A stop by Ctrl-C before the rename takes the temporary file with it.
+  remove_on_interrupt(r.temp_path.c_str());
   return true;
 }
 
@@ -50,6 +53,7 @@ bool replacement_commit(ReplacementFile& r) {
   r.file = nullptr;
   if (ok) ok = std::rename(r.temp_path.c_str(), r.path.c_str()) == 0;
   if (!ok) unlink(r.temp_path.c_str());
+  forget_on_interrupt();
   return ok;
 }
 
@@ -57,4 +61,5 @@ void replacement_abandon(ReplacementFile& r) {
   if (r.file != nullptr) std::fclose(r.file);
   r.file = nullptr;
   if (!r.temp_path.empty()) unlink(r.temp_path.c_str());
+  forget_on_interrupt();
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "backend.h"
+#include "io.h"
 #include "port_sys.h"
 
 namespace {
@@ -30,6 +31,7 @@ struct FakePpdev {
   int open_errno = 0;
   std::map<unsigned long, int> fail;  // request -> errno
   std::vector<std::string> log;
+  bool echo = false;  // also print each call on stderr (seen from a death test's child)
 
   static std::string name(unsigned long request) {
     static const std::map<unsigned long, std::string> names = {
@@ -53,6 +55,7 @@ struct FakePpdev {
       entry += hex;
     }
     log.push_back(entry);
+    if (echo) std::fprintf(stderr, "fake: %s\n", entry.c_str());
     if (fd != FAKE_FD || open_fds == 0) return -EBADF;
     if (auto it = fail.find(request); it != fail.end()) return -it->second;
     switch (request) {
@@ -103,6 +106,7 @@ int fake_open(const char* path, int) {
 int fake_ioctl(int fd, unsigned long request, void* arg) { return fake->ioctl(fd, request, arg); }
 int fake_close(int fd) {
   fake->log.push_back("close");
+  if (fake->echo) std::fprintf(stderr, "fake: close\n");
   if (fd != FAKE_FD || fake->open_fds == 0) return -EBADF;
   --fake->open_fds;
   return 0;
@@ -298,6 +302,50 @@ TEST_F(Ppdev, TheLibraryReachesTheNamedDeviceThroughThisBackend) {
     EXPECT_EQ(kernel.log.front(), "open " + expected);
     EXPECT_TRUE(kernel.claimed_exclusive);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The exported bit operations over a port that goes away mid-run (a USB adapter
+// pulled out): the program ends at once with one line and status 2, and on the way
+// out the port is put back as found and released wherever it still answers.
+TEST_F(Ppdev, APortLostMidRunEndsTheProgramWithOneLineAndStatus2) {
+  kernel.data_pins = 0x3C;  // RESET (bit 2) high as found
+  kernel.echo = true;
+  setenv("LPT1", "/dev/parport5", 1);
+  EXPECT_EXIT(
+      {
+        SetPortBit(0x378, 0);
+        ClrPortBit(0x378, 2);
+        kernel.fail[PPWDATA] = ENODEV;
+        kernel.fail[PPRSTATUS] = ENODEV;
+        kernel.fail[PPWCONTROL] = ENODEV;
+        kernel.fail[PPRELEASE] = ENODEV;
+        SetPortBit(0x378, 1);
+        std::fprintf(stderr, "went on\n");
+        std::exit(0);
+      },
+      testing::ExitedWithCode(2),
+      "fake: PPWDATA 3b\n\nParallel port /dev/parport5 stopped answering \\(PPWDATA: No such device\\)"
+      " - check the cable and the port, or set LPT1=sim\n"
+      "fake: PPWDATA 3c\nfake: PPWCONTROL 0c\nfake: PPRELEASE\nfake: close\n");
+
+  // Only the status line fails: the value read is never handed to the caller, and
+  // the port, still answering, gets its data lines back (RESET high) and is released.
+  EXPECT_EXIT(
+      {
+        ClrPortBit(0x378, 2);
+        kernel.fail[PPRSTATUS] = EIO;
+        short bit = GetPortBit(0x379, 7);
+        std::fprintf(stderr, "read %d\n", bit);
+        std::exit(0);
+      },
+      testing::ExitedWithCode(2),
+      "stopped answering \\(PPRSTATUS: Input/output error\\)[^\n]*\n"
+      "fake: PPWDATA 3c\nfake: PPWCONTROL 0c\nfake: PPRELEASE\nfake: close\n");
+  unsetenv("LPT1");
 }
 
 }  // namespace

@@ -1,0 +1,82 @@
+// The calibration cache taken from another machine, or one that can't be a file:
+// the run still gets a usable figure and the user one line that says what to do.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "delay.h"
+#include "run_program.h"
+
+namespace {
+
+class CacheHealth : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    old_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+  }
+  void TearDown() override { std::filesystem::current_path(old_); }
+
+  // Runs calibrate_delay() and returns what it printed on stderr; stdout must stay quiet.
+  std::string calibrate_quietly() {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    calibrate_delay();
+    std::string err = testing::internal::GetCapturedStderr();
+    out_ = testing::internal::GetCapturedStdout();
+    return err;
+  }
+
+  TempDir dir_;
+  std::filesystem::path old_;
+  std::string out_;
+};
+
+size_t lines_in(const std::string& text) {
+  size_t n = 0;
+  for (char c : text) n += c == '\n';
+  return n;
+}
+
+TEST_F(CacheHealth, AForeignFigureWarnsOnceAndIsStillUsed) {
+  std::string measured;
+  for (const char* figure : {"1", "2000000000"}) {
+    dir_.write("gcal.txt", figure);
+    std::string err = calibrate_quietly();
+    EXPECT_EQ(out_, "") << figure;
+    EXPECT_EQ(loops_per_us, std::stol(figure)) << "the user's file still rules";
+    EXPECT_EQ(err.rfind(std::string("Warning: gcal.txt holds ") + figure + " but this machine counts about ", 0), 0u)
+        << err;
+    EXPECT_NE(err.find(" - delete gcal.txt to calibrate again\n"), std::string::npos) << err;
+    EXPECT_EQ(lines_in(err), 1u) << err;
+    size_t about = err.find("about ");
+    ASSERT_NE(about, std::string::npos);
+    measured = err.substr(about + 6, err.find(' ', about + 6) - about - 6);
+  }
+  // The figure this machine counts passes without a word, and so does one a quarter
+  // off either way (the warning is for a factor of two).
+  const long figure = std::stol(measured);
+  ASSERT_GT(figure, 0);
+  for (long near : {figure, figure * 5 / 4, figure * 4 / 5 + 1}) {
+    dir_.write("gcal.txt", std::to_string(near));
+    EXPECT_EQ(calibrate_quietly(), "") << near << " against " << figure;
+    EXPECT_EQ(loops_per_us, near);
+  }
+}
+
+// A folder named gcal.txt opens but holds no figure, and can't be written: the run
+// measures, keeps the figure for itself, says so once, and leaves the folder alone.
+TEST_F(CacheHealth, AFolderInPlaceOfTheFileIsMeasuredAroundAndKept) {
+  std::filesystem::create_directory(dir_.file("gcal.txt"));
+  dir_.write("gcal.txt/inside", "kept");
+  loops_per_us = 7;
+  std::string err = calibrate_quietly();
+  EXPECT_EQ(out_, "\nCalibrating delay " + std::string(13, '.'));
+  EXPECT_GT(loops_per_us, 7);
+  EXPECT_EQ(err, "\nCan't write gcal.txt - the measured figure holds for this run only\n");
+  EXPECT_TRUE(std::filesystem::is_directory(dir_.file("gcal.txt")));
+  EXPECT_EQ(dir_.read("gcal.txt/inside"), "kept");
+}
+
+}  // namespace
