@@ -9,6 +9,8 @@
 
 #include <cstdio>
 
+#include "hardware.h"
+
 #include "hex.h"
 #include "image.h"
 #include "isp.h"
@@ -82,6 +84,10 @@ void upload(const char* name, bool flash) {
   if (target_released == 1) identify_target();
   if (!target_known()) {
     refuse_unknown_target("upload");
+  } else if (read_back_locked(isp_read_lock())) {
+    // A file of FF bytes would pass for the chip's contents.
+    std::printf("Target is locked - its memories read as ff, upload refused\n");
+    note_failure();
   } else {
     const AvrPart& part = part_table[current_part];
     const int size = flash ? part.flash_bytes : part.eeprom_bytes;

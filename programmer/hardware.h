@@ -108,6 +108,11 @@ constexpr std::array<KnownPart, KNOWN_PART_COUNT> KNOWN_PARTS = {{
 constexpr int SIGNATURE_LENGTH = 3;
 constexpr int PART_RESERVED = 4;
 
+// Lock bits LB1 and LB2 (lock byte bits 0 and 1) both programmed (0) is lock mode 3:
+// the chip answers every flash and EEPROM read with FF until a chip erase.
+constexpr uint8_t LOCK_MODE_BITS = 0x03;
+constexpr bool read_back_locked(uint8_t lock) { return (lock & LOCK_MODE_BITS) == 0; }
+
 // Low fuse values that select a known clock; anything else counts as 1 MHz.
 struct ClockFuse {
   uint8_t low_fuse;

@@ -48,6 +48,14 @@ int run_command_file(const char* name) {
     note_failure();
     return 0;
   }
+  // A folder opens for reading but fails at the first read: not a command file.
+  const int first = std::fgetc(file.get());
+  if (first == EOF && std::ferror(file.get())) {
+    std::printf("Can't read file named: %s\n", name);
+    note_failure();
+    return 0;
+  }
+  if (first != EOF) std::ungetc(first, file.get());
   std::printf("\n-");
   char word[WORD_BUFFER_SIZE];
   for (;;) {

@@ -155,6 +155,15 @@ void run_command_file(const char* name) {
     note_failure();
     return;
   }
+  // A folder opens for reading but fails at the first read: not a command file.
+  const int first = std::fgetc(file);
+  if (first == EOF && std::ferror(file)) {
+    std::printf("Can't read file %s - not a command file\n-", name);
+    note_failure();
+    std::fclose(file);
+    return;
+  }
+  if (first != EOF) std::ungetc(first, file);
   std::printf("-");
   char word[WORD_BUFFER_SIZE];
   for (;;) {

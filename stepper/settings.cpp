@@ -192,11 +192,31 @@ void init_settings() {
   derive_delay_limits();
 }
 
+// A name that opens may still give no bytes: a folder of that name opens for reading
+// on Linux and fails at the first read. True when the first read works (or meets the
+// end of an empty file); the byte read is put back.
+bool first_read_works(std::FILE* file) {
+  const int c = std::fgetc(file);
+  if (c == EOF) return !std::ferror(file);
+  std::ungetc(c, file);
+  return true;
+}
+
 void load_config_file() {
   std::FILE* file = std::fopen(CONFIG_FILE_NAME, "r");
   if (!file) return;
+  if (!first_read_works(file)) {
+    std::printf("\n%s can't be read - default settings kept\n", CONFIG_FILE_NAME);
+    note_failure();
+    std::fclose(file);
+    return;
+  }
   std::printf("\n%s file found - Updating parameters\n", CONFIG_FILE_NAME);
   read_config(file, CONFIG_FILE_NAME);
+  if (std::ferror(file)) {
+    std::printf("%s: read error - the rest of the file was not read\n", CONFIG_FILE_NAME);
+    note_failure();
+  }
   std::fclose(file);
 }
 

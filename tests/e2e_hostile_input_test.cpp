@@ -1,0 +1,208 @@
+// What a user can get wrong with names and files: folders where files belong, the
+// longest names a word can carry, files that can't be written, HEX files of 10 MiB,
+// and a locked chip. Each gives one clear line and status 2, and loses nothing.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "e2e_varnprog_support.h"
+#include "run_program.h"
+
+namespace {
+
+size_t count_of(const std::string& text, const std::string& piece) {
+  size_t n = 0;
+  for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
+  return n;
+}
+
+std::string record(unsigned address, const std::string& data_hex) {
+  const unsigned count = static_cast<unsigned>(data_hex.size() / 2);
+  unsigned sum = count + (address >> 8) + (address & 0xFF);
+  for (size_t i = 0; i < data_hex.size(); i += 2) sum += static_cast<unsigned>(std::stoul(data_hex.substr(i, 2), nullptr, 16));
+  char head[16], tail[8];
+  std::snprintf(head, sizeof head, ":%02X%04X00", count, address & 0xFFFF);
+  std::snprintf(tail, sizeof tail, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+  return head + data_hex + tail;
+}
+
+RunResult varnprog_with(const TempDir& dir, const std::vector<std::string>& args, const std::string& keys = "") {
+  RunOptions options;
+  options.args = args;
+  options.env = {{"LPT1", "sim:timing=fast,report=report.txt" + (keys.empty() ? "" : "," + keys)}};
+  return run_program("varnprog", options, dir);
+}
+
+std::string report(const TempDir& dir, const std::string& key) {
+  return report_value(dir.read("report.txt"), key).value_or("(no " + key + ")");
+}
+
+bool only_expected_files(const TempDir& dir, size_t expected) {
+  size_t n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    (void)entry;
+    ++n;
+  }
+  return n == expected;
+}
+
+TEST(VarnprogHostileNames, FoldersGivenAsFilesAreRefusedAndLeftAlone) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.file("adir"));
+  dir.write("adir/inside", "kept");
+  RunResult r = varnprog_with(dir, {"-dfadir", "-deadir", "-ldadir", "-ueadir", "-ufadir", "-lfadir", "fadir"});
+  EXPECT_EQ(count_of(r.out, "adir: read error - download refused\n"), 3u) << r.out;
+  EXPECT_EQ(count_of(r.out, "Can't write output file adir - left as it was\n"), 2u) << r.out;
+  EXPECT_NE(r.out.find("Can't create log file adir\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Can't read file named: adir\n"), std::string::npos) << "no silent empty command file";
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(report(dir, "chip_erases"), "0");
+  EXPECT_EQ(report(dir, "eeprom_writes"), "0");
+  EXPECT_EQ(dir.read("adir/inside"), "kept");
+  EXPECT_TRUE(only_expected_files(dir, 3)) << "adir, gcal.txt, report.txt: no temporary left";
+
+  // Interactively the folder is refused the same way and the prompt comes back.
+  RunOptions interactive;
+  interactive.input = "fadir\ni\n";
+  interactive.env = {{"LPT1", "sim:timing=fast"}};
+  RunResult typed = run_program("varnprog", interactive, dir);
+  EXPECT_NE(typed.out.find("-Can't read file named: adir\n\n-Signature bytes:"), std::string::npos) << typed.out;
+  EXPECT_EQ(typed.status, 2);
+}
+
+// A word holds at most 199 characters: a keyword of two letters leaves 197 for the
+// name, a command file's f leaves 198. One character more refuses the word whole.
+TEST(VarnprogHostileNames, TheLongestNamesAWordCarriesWork) {
+  TempDir dir;
+  const std::string hex_name = std::string(193, 'h') + ".hex";  // 197
+  const std::string up_name = std::string(193, 'u') + ".hex";
+  const std::string log_name = std::string(193, 'l') + ".log";
+  const std::string commands = std::string(194, 'c') + ".txt";  // 198
+  dir.write(hex_name, record(0, "0102030405060708") + ":00000001FF\n");
+  dir.write(commands, "i\n");
+  RunResult r = varnprog_with(dir, {"-df" + hex_name, "-ue" + up_name, "-lf" + log_name, "f" + commands});
+  EXPECT_NE(r.out.find("\nTarget Flash matches " + hex_name + "\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Write Flash/EEPROM data to " + up_name + "\n"), std::string::npos);
+  EXPECT_EQ(dir.read(up_name), ":00000001FF\n");
+  EXPECT_TRUE(dir.exists(log_name));
+  EXPECT_NE(r.out.find("Processor: ATmega644\n"), std::string::npos) << "the command file ran";
+  EXPECT_EQ(r.status, 0) << r.out;
+
+  const std::string too_long = "x" + hex_name;  // df + 198 = 200 characters
+  dir.write(too_long, record(0, "0102") + ":00000001FF\n");
+  RunResult refused = varnprog_with(dir, {"-df" + too_long});
+  EXPECT_EQ(after_banner(refused), "Command word longer than 199 characters refused\n");
+  EXPECT_EQ(report(dir, "chip_erases"), "0");
+  EXPECT_EQ(refused.status, 2);
+}
+
+TEST(VarnprogHostileNames, AnUploadThatCantBeWrittenSaysSoAndFails) {
+  TempDir dir;
+  RunResult r = varnprog_with(dir, {"-ueno/such/folder/out.hex"});
+  EXPECT_NE(r.out.find("Can't open output file no/such/folder/out.hex\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.status, 2);
+}
+
+// 10 MiB of records: rewriting the same 4 KiB again and again loads (the last record
+// for an address wins) and programs; running on linearly, the file is refused at the
+// first record beyond the load image, before the chip is erased.
+TEST(VarnprogHostileFiles, TenMebibyteHexFilesLoadOrAreRefusedWhole) {
+  TempDir dir;
+  const size_t ten_mib = size_t{10} << 20;
+  std::string again;
+  again.reserve(ten_mib + 64);
+  for (unsigned pass = 0; again.size() < ten_mib; ++pass)
+    for (unsigned a = 0; a < 4096; a += 16) {
+      char data[40];
+      std::snprintf(data, sizeof data, "%02X%02X0000000000000000000000000000", pass & 0xFF, (a >> 4) & 0xFF);
+      again += record(a, data);
+    }
+  again += ":00000001FF\n";
+  dir.write("again.hex", again);
+
+  std::string onward;
+  onward.reserve(ten_mib + 64);
+  for (unsigned a = 0; onward.size() < ten_mib; a += 16) {
+    if (a % 65536 == 0 && a != 0) {
+      char base[24];
+      const unsigned high = a >> 16;
+      std::snprintf(base, sizeof base, ":02000004%04X%02X\n", high, (0x100 - ((6 + high) & 0xFF)) & 0xFF);
+      onward += base;
+    }
+    onward += record(a & 0xFFFF, "00112233445566778899AABBCCDDEEFF");
+  }
+  dir.write("onward.hex", onward);
+
+  RunResult r = varnprog_with(dir, {"-dfagain.hex", "-dfonward.hex"}, "part=ATmega48");
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_NE(r.out.find("\nTarget Flash matches again.hex\n"), std::string::npos) << r.out.substr(0, 2000);
+  // 364000 bytes fill 22750 records; five extended-address records come before them.
+  EXPECT_NE(r.out.find("onward.hex line 22756: data up to 0x58df0 beyond the 364000-byte image - download refused\n"),
+            std::string::npos)
+      << r.out.substr(r.out.size() > 2000 ? r.out.size() - 2000 : 0);
+  EXPECT_EQ(report(dir, "chip_erases"), "1");
+  EXPECT_EQ(r.status, 2);
+}
+
+// Lock mode 3 makes every read answer FF: an upload would write a file of nothing and
+// call it the chip's contents.
+TEST(VarnprogHostileFiles, ALockedChipIsNotUploaded) {
+  TempDir dir;
+  dir.write("keep.hex", "an older upload\n");
+  RunResult r = varnprog_with(dir, {"-uekeep.hex", "-ufkeep.hex"}, "fault=locked");
+  EXPECT_EQ(after_banner(r), "Target is locked - its memories read as ff, upload refused\n"
+                             "Target is locked - its memories read as ff, upload refused\n");
+  EXPECT_EQ(dir.read("keep.hex"), "an older upload\n");
+  EXPECT_EQ(r.status, 2);
+
+  // A chip erase unlocks it; then the upload goes ahead.
+  dir.write("a.hex", record(0, "0102") + ":00000001FF\n");
+  RunResult unlocked = varnprog_with(dir, {"-dfa.hex", "-ufkeep.hex"}, "fault=locked");
+  EXPECT_NE(unlocked.out.find("Write Flash/EEPROM data to keep.hex\n"), std::string::npos) << unlocked.out;
+  EXPECT_EQ(dir.read("keep.hex"), ":020000000102fb\n:00000001FF\n");
+  EXPECT_EQ(unlocked.status, 0);
+}
+
+struct PavoltRun {
+  TempDir dir;
+  RunResult run(const std::string& input, std::vector<std::string> args = {}) {
+    RunOptions options;
+    options.args = std::move(args);
+    options.input = input;
+    options.env = {{"LPT1", "sim:timing=fast"}};
+    return run_program("pavolt", options, dir);
+  }
+};
+
+TEST(PavoltHostileNames, FoldersForTheConfigurationAndCommandFiles) {
+  PavoltRun p;
+  std::filesystem::create_directory(p.dir.file("pavoltconfig.txt"));
+  std::filesystem::create_directory(p.dir.file("adir"));
+  RunResult r = p.run("fadir\np\n");
+  EXPECT_NE(r.out.find("\npavoltconfig.txt can't be read - default settings kept\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("file found"), std::string::npos);
+  EXPECT_NE(r.out.find("-Can't read file adir - not a command file\n-Default settings:\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("  X step pps min/max: 10 3500\n"), std::string::npos);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(std::filesystem::is_directory(p.dir.file("pavoltconfig.txt")));
+}
+
+TEST(PavoltHostileNames, ACommandFileNameOf198CharactersRuns) {
+  PavoltRun p;
+  const std::string name = std::string(194, 'c') + ".txt";
+  p.dir.write(name, "p\n");
+  RunResult r = p.run("f" + name + "\n");
+  EXPECT_NE(r.out.find("-p\nDefault settings:\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.status, 1);
+
+  p.dir.write("x" + name, "p\n");
+  RunResult refused = p.run("fx" + name + "\n");
+  EXPECT_NE(refused.out.find("refused"), std::string::npos) << refused.out;
+  EXPECT_EQ(refused.out.find("Default settings:"), std::string::npos);
+  EXPECT_EQ(refused.status, 2);
+}
+
+}  // namespace
