@@ -69,12 +69,13 @@ uint64_t delay_iterations(int64_t n) {
 }
 
 void delay_us(int64_t n) {
-  // The product may leave 32 bits (a wait of minutes); spin it in 32-bit pieces
-  // rather than let it wrap to a short wait.
+  // The product may leave 32 bits (a wait of minutes); spin it in pieces rather than
+  // let it wrap to a short wait. A piece is some ten milliseconds of countdown, so a
+  // Ctrl-C in a long wait is answered at once; the check between pieces costs one load.
+  constexpr uint64_t PIECE = uint64_t{1} << 24;
   uint64_t total = delay_iterations(n);
   while (total > 0) {
-    uint32_t piece = total > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
-                                                                   : static_cast<uint32_t>(total);
+    uint32_t piece = total > PIECE ? static_cast<uint32_t>(PIECE) : static_cast<uint32_t>(total);
     spin(piece);
     total -= piece;
     check_interrupt();
