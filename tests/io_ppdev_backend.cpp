@@ -34,7 +34,8 @@ struct FakePpdev {
   bool echo = false;  // also print each call on stderr (seen from a death test's child)
 
   static std::string name(unsigned long request) {
-    static const std::map<unsigned long, std::string> names = {
+    // Never destroyed: a port closed by an exit handler still logs through it.
+    static const auto& names = *new std::map<unsigned long, std::string>{
         {PPEXCL, "PPEXCL"},         {PPCLAIM, "PPCLAIM"},       {PPRELEASE, "PPRELEASE"},
         {PPRDATA, "PPRDATA"},       {PPWDATA, "PPWDATA"},       {PPRSTATUS, "PPRSTATUS"},
         {PPRCONTROL, "PPRCONTROL"}, {PPWCONTROL, "PPWCONTROL"}, {PPFCONTROL, "PPFCONTROL"},
