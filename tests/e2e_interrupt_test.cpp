@@ -153,6 +153,21 @@ TEST_P(Interrupt, PromptWaitingForAWordStops) {
   EXPECT_EQ(value(dir, "report.txt", "reset"), "1");
 }
 
+// Calibrating (no "gcal.txt"): the figure is not written until all 13 runs are in.
+TEST_P(Interrupt, CalibrationLeavesNoCacheFile) {
+  const int sig = GetParam();
+  TempDir dir;
+  RunOptions options = signalled_run({"-i"}, "sim:timing=fast,report=report.txt", sig, 60);
+  options.signal_when = "Calibrating delay ";
+  options.gcal = std::nullopt;
+  RunResult r = run_program("varnprog", options, dir);
+  ASSERT_TRUE(r.signalled);
+  EXPECT_EQ(r.status, 128 + sig) << r.out << r.err;
+  EXPECT_EQ(r.out.find("Signature bytes"), std::string::npos) << "stopped before the command";
+  EXPECT_FALSE(dir.exists("gcal.txt"));
+  EXPECT_EQ(value(dir, "report.txt", "reset"), "1");
+}
+
 // pavolt's test drive and limit monitor are busy loops that poll for a key.
 TEST_P(Interrupt, StepperLoopsStopAndTheBoardReportIsWritten) {
   const int sig = GetParam();
