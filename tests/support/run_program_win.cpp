@@ -15,6 +15,21 @@
 
 #include "run_program.h"
 
+namespace {
+
+// Files and standard output of a Windows program are in text mode: every "\n" became "\r\n".
+// Dropping the "\r" before each "\n" undoes exactly that and keeps every "\r" the
+// program wrote itself.
+std::string undo_text_mode(const std::string& text) {
+  std::string plain;
+  plain.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) plain += text[i];
+  return plain;
+}
+
+}  // namespace
+
 TempDir::TempDir() {
   std::filesystem::path base = std::filesystem::temp_directory_path();
   std::random_device seed;
@@ -43,7 +58,7 @@ std::string TempDir::read(const std::string& name) const {
   std::ifstream in(file(name), std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
-  return text.str();
+  return undo_text_mode(text.str());
 }
 
 bool TempDir::exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
@@ -57,17 +72,6 @@ std::string built(const std::string& name) {
 }
 
 namespace {
-
-// Standard output of a Windows program is in text mode: every "\n" became "\r\n".
-// Dropping the "\r" before each "\n" undoes exactly that and keeps every "\r" the
-// program wrote itself.
-std::string undo_text_mode(const std::string& text) {
-  std::string plain;
-  plain.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i)
-    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) plain += text[i];
-  return plain;
-}
 
 // One argument as the C runtime's command-line parser reads it back.
 std::string quote_argument(const std::string& arg) {
