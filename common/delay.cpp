@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <limits>
 
 int32_t loops_per_us = LOOPS_PER_US_UNCALIBRATED;
@@ -80,11 +81,15 @@ void delay_us(int64_t n) {
   }
 }
 
+// The countdown is timed on the processor time that this program used (the C
+// library's clock, which only runs forward), not the wall clock: on a busy machine the
+// wall clock also counts the time other programs ran, and a calibration taken then
+// would make every later wait short.
 double measure_loop_speed() {
-  auto t0 = std::chrono::steady_clock::now();
+  std::clock_t t0 = std::clock();
   spin(MEASURE_LOOPS);
-  auto t1 = std::chrono::steady_clock::now();
-  double seconds = std::chrono::duration<double>(t1 - t0).count();
+  std::clock_t t1 = std::clock();
+  double seconds = static_cast<double>(t1 - t0) / CLOCKS_PER_SEC;
   // A clock that saw no time pass would divide by zero: take the clock's resolution.
   if (seconds <= 0) seconds = 1e-9;
   double us_per_loop = seconds / MEASURE_LOOPS * 1000000.0;

@@ -13,6 +13,13 @@ enum Register : int { REG_DATA = 0, REG_STATUS = 1, REG_CONTROL = 2 };
 // Register view of the PC port: which bits of status and control differ from their pins.
 constexpr uint8_t STATUS_INVERTED = 0x80;
 constexpr uint8_t CONTROL_INVERTED = 0x0B;
+// Control bits 0..3 drive output lines (pins 1, 14, 16, 17). Bit 4 enables the ACK
+// interrupt and bit 5 turns the data lines into inputs: the real-port backends never
+// write those two from a program, so a stray bit can't leave D0..D7 undriven.
+constexpr uint8_t CONTROL_LINES = 0x0F;
+constexpr uint8_t CONTROL_REVERSE = 0x20;
+// The register block of a port: data, status, control.
+constexpr unsigned PORT_REGISTER_COUNT = 3;
 
 class Backend {
  public:

@@ -1,10 +1,129 @@
-// Placeholder until the direct backend lands.
+// The legacy PC parallel-port registers, reached with in/out instructions after
+// ioperm() (x86, root or CAP_SYS_RAWIO), for machines without ppdev. The base is
+// 0x378 for the first port on the main board, or wherever a plug-in card decodes
+// (0xD010 and the like).
+//
+// The registers are the PC's own, so the status and control views need no
+// translation. Data and control are kept in shadow copies: on an ISA-speed port an
+// in instruction costs about a microsecond, and the shadow makes a bit change one
+// out. Status is always read from the port.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "backend.h"
+#include "port_sys.h"
 
 namespace io {
-std::unique_ptr<Backend> open_direct(unsigned base, std::string& message) {
-  (void)base;
-  message = "direct port access not built yet - use LPT1=sim";
-  return nullptr;
+namespace {
+
+std::string hex_base(unsigned base) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", base);
+  return text;
 }
+
+std::string open_failure(unsigned base, int err) {
+  const char* reason = nullptr;
+  const char* fix = nullptr;
+  switch (err) {
+    case EPERM:
+    case EACCES:
+      reason = "I/O port access refused";
+      fix = "run as root, or use ppdev (leave LPT1 unset, or LPT1=/dev/parportN), "
+            "or set LPT1=sim for the simulated board";
+      break;
+    case ENOSYS:
+      // Not an x86 machine, or a kernel (container, sandbox) that offers no ioperm.
+      reason = "this system offers no direct I/O port access (x86 only, not in every container)";
+      fix = "use ppdev (leave LPT1 unset, or LPT1=/dev/parportN), "
+            "or set LPT1=sim for the simulated board";
+      break;
+    case EINVAL:
+      reason = "not a valid I/O port range";
+      fix = "give the card's base address (LPT1=direct:0x378), or set LPT1=sim";
+      break;
+    default:
+      reason = std::strerror(err);
+      fix = "use ppdev (leave LPT1 unset, or LPT1=/dev/parportN), or set LPT1=sim";
+      break;
+  }
+  return "Can't reach the parallel port registers at " + hex_base(base) + ": " + reason +
+         " - " + fix;
+}
+
+class DirectBackend final : public Backend {
+ public:
+  DirectBackend(uint16_t base, uint8_t data, uint8_t control, uint8_t control_now)
+      : base_(base), data_found_(data), control_found_(control), data_(data),
+        control_(control_now) {}
+
+  DirectBackend(const DirectBackend&) = delete;
+  DirectBackend& operator=(const DirectBackend&) = delete;
+
+  ~DirectBackend() override {
+    port_sys.outb(base_, data_found_);
+    port_sys.outb(static_cast<uint16_t>(base_ + REG_CONTROL), control_found_);
+    port_sys.ioperm(base_, PORT_REGISTER_COUNT, 0);
+  }
+
+  uint8_t read(Register reg) override {
+    switch (reg) {
+      case REG_DATA:
+        return data_;
+      case REG_CONTROL:
+        return control_;
+      case REG_STATUS:
+        return port_sys.inb(static_cast<uint16_t>(base_ + REG_STATUS));
+    }
+    return 0;
+  }
+
+  void write(Register reg, uint8_t value) override {
+    if (reg == REG_DATA) {
+      data_ = value;
+      port_sys.outb(base_, value);
+    } else if (reg == REG_CONTROL) {
+      // Only the four line bits follow the program; interrupt enable and direction
+      // keep what the port had.
+      control_ = static_cast<uint8_t>((control_ & ~CONTROL_LINES) | (value & CONTROL_LINES));
+      port_sys.outb(static_cast<uint16_t>(base_ + REG_CONTROL), control_);
+    }
+  }
+
+ private:
+  uint16_t base_;
+  uint8_t data_found_;
+  uint8_t control_found_;
+  uint8_t data_;
+  uint8_t control_;
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> open_direct(unsigned base, std::string& message) {
+  // The three registers must lie inside the 16-bit I/O space; base 0 is the DMA
+  // controller on every PC, never a parallel port.
+  if (base == 0 || base > 0x10000u - PORT_REGISTER_COUNT) {
+    message = open_failure(base, EINVAL);
+    return nullptr;
+  }
+  int rc = port_sys.ioperm(base, PORT_REGISTER_COUNT, 1);
+  if (rc < 0) {
+    message = open_failure(base, -rc);
+    return nullptr;
+  }
+  auto port = static_cast<uint16_t>(base);
+  auto control_port = static_cast<uint16_t>(base + REG_CONTROL);
+  uint8_t data = port_sys.inb(port);
+  uint8_t control = port_sys.inb(control_port);
+  uint8_t control_now = control;
+  // A bidirectional port left in reverse would not drive the data lines at all.
+  if (control & CONTROL_REVERSE) {
+    control_now = static_cast<uint8_t>(control & ~CONTROL_REVERSE);
+    port_sys.outb(control_port, control_now);
+  }
+  return std::make_unique<DirectBackend>(port, data, control, control_now);
+}
+
 }  // namespace io

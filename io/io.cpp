@@ -58,16 +58,23 @@ bool register_of(short address, io::Register& reg) {
   return true;
 }
 
+// A port that fails during the operation stops the program before the caller sees
+// a value that never came from the port.
 uint8_t read_byte(short address) {
   io::Register reg;
   if (!register_of(address, reg)) return 0xFF;
-  return port().read(reg);
+  io::Backend& p = port();
+  uint8_t value = p.read(reg);
+  if (!p.ok()) stop(p.error());
+  return value;
 }
 
 void write_byte(short address, uint8_t value) {
   io::Register reg;
   if (!register_of(address, reg)) return;
-  port().write(reg, value);
+  io::Backend& p = port();
+  p.write(reg, value);
+  if (!p.ok()) stop(p.error());
 }
 
 uint8_t mask_of(char bit) { return static_cast<uint8_t>(1u << (static_cast<unsigned>(bit) & 7u)); }

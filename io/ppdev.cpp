@@ -1,9 +1,185 @@
-// Placeholder until the ppdev backend lands.
+// The Linux parallel port through ppdev (/dev/parportN).
+//
+// The kernel's parport layer speaks in PC register values, not pin levels: whatever
+// the low-level driver (parport_pc reads and writes the registers themselves; other
+// drivers translate their own hardware into that form), PPRSTATUS gives the status
+// register with bit 7 (BUSY) inverted against its pin, and PPRCONTROL/PPWCONTROL
+// carry control bits 0, 1 and 3 inverted against their pins, bit 2 not. Those are
+// exactly the registers the programs expect, so values pass through unchanged.
+// PPRCONTROL only reports the four line bits; the view's upper nibble reads 0.
+//
+// Claiming the port (PPCLAIM) loads ppdev's own saved port state, so "as found"
+// means the data and control values right after the claim; they are put back before
+// the release.
+//
+// Each port operation is a system call of about a microsecond. The data and control
+// registers are kept in shadow copies (we hold the port exclusively, nobody else
+// writes it), so the read-modify-write of a bit costs one ioctl, not two; only the
+// status register, whose lines the board drives, is read from the port.
+#include <sys/ioctl.h>
+#include <linux/ppdev.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+
 #include "backend.h"
+#include "port_sys.h"
 
 namespace io {
-std::unique_ptr<Backend> open_ppdev(const std::string& device, std::string& message) {
-  message = device + ": parallel port through ppdev not built yet - use LPT1=sim";
-  return nullptr;
+namespace {
+
+enum class Stage { open, claim, setup };
+
+// Why the port could not be had, and what the user can do about it, as one line.
+std::string open_failure(const std::string& device, Stage stage, int err) {
+  const char* reason = nullptr;
+  const char* fix = nullptr;
+  switch (err) {
+    case ENOENT:
+      reason = "no such device";
+      fix = "load the parallel-port modules (sudo modprobe parport_pc ppdev), "
+            "or set LPT1=sim for the simulated board";
+      break;
+    case EACCES:
+    case EPERM:
+      reason = "permission denied";
+      fix = "add the user to group lp (sudo usermod -aG lp $USER, then log in again), "
+            "or set LPT1=sim for the simulated board";
+      break;
+    case EBUSY:
+      reason = "the port is busy";
+      fix = "end the program that holds it, or set LPT1=sim for the simulated board";
+      break;
+    case ENXIO:
+    case ENODEV:
+      if (stage == Stage::claim) {
+        // ppdev registers its device at the first claim; an exclusive registration
+        // fails with ENXIO while another driver (the printer driver lp) or another
+        // exclusive user has the port registered.
+        reason = "exclusive access refused, another driver or program uses the port";
+        fix = "unload the printer driver (sudo rmmod lp) or end the other program, "
+              "or set LPT1=sim for the simulated board";
+      } else {
+        reason = "no parallel port behind the device";
+        fix = "load parport_pc (sudo modprobe parport_pc), name another port with "
+              "LPT1=/dev/parportN, or set LPT1=sim for the simulated board";
+      }
+      break;
+    case ENOTTY:
+    case EINVAL:
+      reason = "not a ppdev parallel-port device";
+      fix = "name a port with LPT1=/dev/parportN, or set LPT1=sim for the simulated board";
+      break;
+    default:
+      reason = std::strerror(err);
+      fix = "check the port, or set LPT1=sim for the simulated board";
+      break;
+  }
+  return "Can't open parallel port " + device + ": " + reason + " - " + fix;
 }
+
+class PpdevBackend final : public Backend {
+ public:
+  PpdevBackend(std::string device, int fd, uint8_t data, uint8_t control)
+      : device_(std::move(device)), fd_(fd), data_found_(data), control_found_(control),
+        data_(data), control_(control) {}
+
+  PpdevBackend(const PpdevBackend&) = delete;
+  PpdevBackend& operator=(const PpdevBackend&) = delete;
+
+  // Leaves the port as found, then lets other drivers have it. A port that stopped
+  // answering refuses these too; there is nothing more to do about it at exit.
+  ~PpdevBackend() override {
+    uint8_t data = data_found_;
+    uint8_t control = static_cast<uint8_t>(control_found_ & CONTROL_LINES);
+    port_sys.ioctl(fd_, PPWDATA, &data);
+    port_sys.ioctl(fd_, PPWCONTROL, &control);
+    port_sys.ioctl(fd_, PPRELEASE, nullptr);
+    port_sys.close(fd_);
+  }
+
+  uint8_t read(Register reg) override {
+    switch (reg) {
+      case REG_DATA:
+        return data_;
+      case REG_CONTROL:
+        return control_;
+      case REG_STATUS: {
+        uint8_t status = 0;
+        if (!call(PPRSTATUS, "PPRSTATUS", &status)) return 0;
+        return status;
+      }
+    }
+    return 0;
+  }
+
+  void write(Register reg, uint8_t value) override {
+    if (reg == REG_DATA) {
+      if (call(PPWDATA, "PPWDATA", &value)) data_ = value;
+    } else if (reg == REG_CONTROL) {
+      uint8_t lines = static_cast<uint8_t>(value & CONTROL_LINES);
+      if (call(PPWCONTROL, "PPWCONTROL", &lines)) control_ = lines;
+    }
+    // The status register carries inputs only; writing it does nothing, as on a PC.
+  }
+
+  bool ok() const override { return error_.empty(); }
+  std::string error() const override { return error_; }
+
+ private:
+  // One ioctl; the first failure ends all further port traffic for this run.
+  bool call(unsigned long request, const char* name, void* arg) {
+    if (!error_.empty()) return false;
+    int rc = port_sys.ioctl(fd_, request, arg);
+    if (rc >= 0) return true;
+    error_ = "Parallel port " + device_ + " stopped answering (" + name + ": " +
+             std::strerror(-rc) + ") - check the cable and the port, or set LPT1=sim";
+    return false;
+  }
+
+  std::string device_;
+  int fd_;
+  uint8_t data_found_;
+  uint8_t control_found_;
+  uint8_t data_;
+  uint8_t control_;
+  std::string error_;
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> open_ppdev(const std::string& device, std::string& message) {
+  int fd = port_sys.open(device.c_str(), O_RDWR);
+  if (fd < 0) {
+    message = open_failure(device, Stage::open, -fd);
+    return nullptr;
+  }
+  // PPEXCL only counts before the first claim, which registers the device.
+  int rc = port_sys.ioctl(fd, PPEXCL, nullptr);
+  if (rc < 0) {
+    port_sys.close(fd);
+    message = open_failure(device, Stage::open, -rc);
+    return nullptr;
+  }
+  rc = port_sys.ioctl(fd, PPCLAIM, nullptr);
+  if (rc < 0) {
+    port_sys.close(fd);
+    message = open_failure(device, Stage::claim, -rc);
+    return nullptr;
+  }
+  uint8_t data = 0;
+  uint8_t control = 0;
+  rc = port_sys.ioctl(fd, PPRDATA, &data);
+  if (rc >= 0) rc = port_sys.ioctl(fd, PPRCONTROL, &control);
+  if (rc < 0) {
+    port_sys.ioctl(fd, PPRELEASE, nullptr);
+    port_sys.close(fd);
+    message = open_failure(device, Stage::setup, -rc);
+    return nullptr;
+  }
+  return std::make_unique<PpdevBackend>(device, fd, data,
+                                        static_cast<uint8_t>(control & CONTROL_LINES));
+}
+
 }  // namespace io

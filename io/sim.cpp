@@ -27,7 +27,9 @@ class SimBackend : public Backend {
       case REG_CONTROL: return control_;
       case REG_STATUS: {
         // Status bit 7 reads inverted against its pin; bits 0..2 carry no input.
-        uint8_t pins = board_->input_pins(now());
+        // Input levels follow the last output change; the clock is read on writes
+        // only, as it costs more than the rest of a port call.
+        uint8_t pins = board_->input_pins(last_change_);
         return static_cast<uint8_t>((pins & sim::STATUS_INPUTS) ^ STATUS_INVERTED);
       }
     }
@@ -40,7 +42,10 @@ class SimBackend : public Backend {
     if (reg == REG_DATA) data_ = value;
     else control_ = value;
     sim::Pins after = pins();
-    if (after.data != before.data || after.control != before.control) board_->outputs_changed(after, now());
+    if (after.data != before.data || after.control != before.control) {
+      last_change_ = now();
+      board_->outputs_changed(after, last_change_);
+    }
   }
 
  private:
@@ -83,6 +88,7 @@ class SimBackend : public Backend {
   std::unique_ptr<sim::Trace> trace_;
   std::string report_;
   double start_;
+  double last_change_ = 0;
   uint8_t data_ = 0x00;
   uint8_t control_ = 0x00;
   bool closed_ = false;

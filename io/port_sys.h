@@ -1,0 +1,28 @@
+// The system calls behind the real-port backends (ppdev and direct register
+// access), gathered in one table so the backends' logic can run against a fake
+// kernel in the tests. No real parallel port exists on the build machines.
+//
+// Every call returns 0 or a non-negative result on success and -errno on failure,
+// so no caller depends on errno surviving between calls.
+#pragma once
+#include <cstdint>
+
+namespace io {
+
+struct PortSys {
+  int (*open)(const char* path, int flags);
+  int (*ioctl)(int fd, unsigned long request, void* arg);
+  int (*close)(int fd);
+  // Grants (on = 1) or drops (on = 0) access to `count` I/O ports from `from`;
+  // -ENOSYS on machines without x86 port I/O.
+  int (*ioperm)(unsigned long from, unsigned long count, int on);
+  uint8_t (*inb)(uint16_t port);
+  void (*outb)(uint16_t port, uint8_t value);
+};
+
+// The table the backends call through. Starts as the real system; tests assign
+// their fakes and put back posix_port_sys() afterwards.
+extern PortSys port_sys;
+PortSys posix_port_sys();
+
+}  // namespace io

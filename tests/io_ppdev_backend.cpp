@@ -1,0 +1,303 @@
+// The ppdev backend against a fake kernel that behaves like ppdev over parport_pc:
+// register values with the PC's inversions, claim before use, exclusive only
+// before the first claim, the direction bit of PPWCONTROL reversing the data lines.
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <linux/ppdev.h>
+
+#include <cerrno>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "backend.h"
+#include "port_sys.h"
+
+namespace {
+
+constexpr int FAKE_FD = 7;
+
+struct FakePpdev {
+  // Pin levels, 1 = high.
+  uint8_t data_pins = 0;
+  uint8_t control_pins = 0;
+  uint8_t status_pins = 0;
+  bool reversed = false;
+  bool exclusive = false;
+  bool claimed = false;
+  bool claimed_exclusive = false;
+  int open_fds = 0;
+  int open_errno = 0;
+  std::map<unsigned long, int> fail;  // request -> errno
+  std::vector<std::string> log;
+
+  static std::string name(unsigned long request) {
+    static const std::map<unsigned long, std::string> names = {
+        {PPEXCL, "PPEXCL"},         {PPCLAIM, "PPCLAIM"},       {PPRELEASE, "PPRELEASE"},
+        {PPRDATA, "PPRDATA"},       {PPWDATA, "PPWDATA"},       {PPRSTATUS, "PPRSTATUS"},
+        {PPRCONTROL, "PPRCONTROL"}, {PPWCONTROL, "PPWCONTROL"}, {PPFCONTROL, "PPFCONTROL"},
+        {PPDATADIR, "PPDATADIR"}};
+    auto it = names.find(request);
+    return it == names.end() ? "ioctl?" : it->second;
+  }
+
+  uint8_t control_register() const {
+    return static_cast<uint8_t>((control_pins ^ io::CONTROL_INVERTED) & 0x0F);
+  }
+
+  int ioctl(int fd, unsigned long request, void* arg) {
+    std::string entry = name(request);
+    if (request == PPWDATA || request == PPWCONTROL) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, " %02x", *static_cast<uint8_t*>(arg));
+      entry += hex;
+    }
+    log.push_back(entry);
+    if (fd != FAKE_FD || open_fds == 0) return -EBADF;
+    if (auto it = fail.find(request); it != fail.end()) return -it->second;
+    switch (request) {
+      case PPEXCL:
+        if (claimed) return -EINVAL;  // too late: the device is registered
+        exclusive = true;
+        return 0;
+      case PPCLAIM:
+        claimed = true;
+        claimed_exclusive = exclusive;
+        // ppdev's saved state for a fresh device: nInit high, SelectIn low, forward.
+        control_pins = static_cast<uint8_t>(0x0C ^ io::CONTROL_INVERTED);
+        reversed = false;
+        return 0;
+      case PPRELEASE:
+        if (!claimed) return -EINVAL;
+        claimed = false;
+        return 0;
+      default:
+        break;
+    }
+    if (!claimed) return -EINVAL;  // every port operation needs the claim
+    auto* byte = static_cast<uint8_t*>(arg);
+    switch (request) {
+      case PPRDATA: *byte = data_pins; return 0;
+      case PPWDATA: data_pins = *byte; return 0;
+      case PPRSTATUS:
+        *byte = static_cast<uint8_t>((status_pins & 0xF8) ^ io::STATUS_INVERTED);
+        return 0;
+      case PPRCONTROL: *byte = control_register(); return 0;
+      case PPWCONTROL:
+        if (*byte & io::CONTROL_REVERSE) reversed = true;
+        control_pins = static_cast<uint8_t>((*byte ^ io::CONTROL_INVERTED) & 0x0F);
+        return 0;
+      default: return -ENOTTY;
+    }
+  }
+};
+
+FakePpdev* fake = nullptr;
+
+int fake_open(const char* path, int) {
+  fake->log.push_back(std::string("open ") + path);
+  if (fake->open_errno) return -fake->open_errno;
+  ++fake->open_fds;
+  return FAKE_FD;
+}
+int fake_ioctl(int fd, unsigned long request, void* arg) { return fake->ioctl(fd, request, arg); }
+int fake_close(int fd) {
+  fake->log.push_back("close");
+  if (fd != FAKE_FD || fake->open_fds == 0) return -EBADF;
+  --fake->open_fds;
+  return 0;
+}
+int no_ioperm(unsigned long, unsigned long, int) { return -ENOSYS; }
+uint8_t no_inb(uint16_t) { ADD_FAILURE() << "ppdev backend used inb"; return 0; }
+void no_outb(uint16_t, uint8_t) { ADD_FAILURE() << "ppdev backend used outb"; }
+
+class Ppdev : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake = &kernel;
+    io::port_sys = io::PortSys{fake_open, fake_ioctl, fake_close, no_ioperm, no_inb, no_outb};
+  }
+  void TearDown() override {
+    io::port_sys = io::posix_port_sys();
+    fake = nullptr;
+  }
+  std::unique_ptr<io::Backend> open(const std::string& device = "/dev/parport0") {
+    message.clear();
+    auto port = io::open_ppdev(device, message);
+    kernel.log.clear();
+    return port;
+  }
+  // What the library's SetPortBit does: read the register view, change one bit, write.
+  static void set_bit(io::Backend& port, io::Register reg, int bit) {
+    port.write(reg, static_cast<uint8_t>(port.read(reg) | (1 << bit)));
+  }
+  static void clear_bit(io::Backend& port, io::Register reg, int bit) {
+    port.write(reg, static_cast<uint8_t>(port.read(reg) & ~(1 << bit)));
+  }
+
+  FakePpdev kernel;
+  std::string message;
+};
+
+TEST_F(Ppdev, ClaimsExclusivelyAndTakesThePortAsFound) {
+  kernel.data_pins = 0xA5;
+  std::string msg;
+  auto port = io::open_ppdev("/dev/parport0", msg);
+  ASSERT_TRUE(port) << msg;
+  EXPECT_EQ(kernel.log, (std::vector<std::string>{"open /dev/parport0", "PPEXCL", "PPCLAIM",
+                                                   "PPRDATA", "PPRCONTROL"}));
+  EXPECT_TRUE(kernel.claimed_exclusive);
+  EXPECT_TRUE(port->ok());
+  kernel.log.clear();
+  EXPECT_EQ(port->read(io::REG_DATA), 0xA5);
+  EXPECT_EQ(port->read(io::REG_CONTROL), 0x0C);
+  EXPECT_TRUE(kernel.log.empty()) << "data and control come from the shadow copies";
+}
+
+TEST_F(Ppdev, EachBitChangeIsOneWriteAndKeepsTheOtherBits) {
+  kernel.data_pins = 0x5A;
+  auto port = open();
+  ASSERT_TRUE(port) << message;
+  set_bit(*port, io::REG_DATA, 0);
+  clear_bit(*port, io::REG_DATA, 6);
+  set_bit(*port, io::REG_CONTROL, 1);
+  EXPECT_EQ(kernel.log, (std::vector<std::string>{"PPWDATA 5b", "PPWDATA 1b", "PPWCONTROL 0e"}));
+  EXPECT_EQ(kernel.data_pins, 0x1B);
+  EXPECT_EQ(port->read(io::REG_DATA), 0x1B);
+}
+
+TEST_F(Ppdev, StatusAndControlReadAsThePcRegisters) {
+  auto port = open();
+  ASSERT_TRUE(port) << message;
+  // BUSY (pin 11) low and ACK (pin 10) high: bit 7 reads 1 because the port inverts it.
+  kernel.status_pins = 0x40;
+  EXPECT_EQ(port->read(io::REG_STATUS) & 0xF8, 0xC0);
+  kernel.status_pins = 0x80;
+  EXPECT_EQ(port->read(io::REG_STATUS) & 0xF8, 0x00);
+  kernel.status_pins = 0x38;
+  EXPECT_EQ(port->read(io::REG_STATUS) & 0xF8, 0xB8);
+
+  // Register bit 0 set pulls Strobe (pin 1) low; the other three lines follow
+  // their own polarity: AutoFeed and SelectIn high, Init low.
+  port->write(io::REG_CONTROL, 0x01);
+  EXPECT_EQ(kernel.control_pins, 0x0A);
+  port->write(io::REG_CONTROL, 0x04);
+  EXPECT_EQ(kernel.control_pins, 0x0F);
+  EXPECT_EQ(port->read(io::REG_CONTROL), 0x04);
+}
+
+TEST_F(Ppdev, StrayControlBitsNeverReverseTheDataLines) {
+  auto port = open();
+  ASSERT_TRUE(port) << message;
+  port->write(io::REG_CONTROL, 0xFF);
+  EXPECT_FALSE(kernel.reversed);
+  EXPECT_EQ(kernel.control_pins, 0x04);  // lines 0..3 all set in the register
+  EXPECT_EQ(port->read(io::REG_CONTROL), 0x0F);
+}
+
+TEST_F(Ppdev, CloseRestoresThePortThenReleasesIt) {
+  kernel.data_pins = 0x3C;
+  {
+    auto port = open("/dev/parport1");
+    ASSERT_TRUE(port) << message;
+    port->write(io::REG_DATA, 0xFF);
+    port->write(io::REG_CONTROL, 0x03);
+    kernel.log.clear();
+  }
+  EXPECT_EQ(kernel.log,
+            (std::vector<std::string>{"PPWDATA 3c", "PPWCONTROL 0c", "PPRELEASE", "close"}));
+  EXPECT_EQ(kernel.data_pins, 0x3C);
+  EXPECT_EQ(kernel.control_register(), 0x0C);
+  EXPECT_FALSE(kernel.claimed);
+  EXPECT_EQ(kernel.open_fds, 0);
+}
+
+struct OpenFailure {
+  unsigned long request;  // 0: open itself fails
+  int err;
+  std::vector<std::string> words;  // what the one line must name
+};
+
+class PpdevOpenFailure : public Ppdev, public ::testing::WithParamInterface<OpenFailure> {};
+
+TEST_P(PpdevOpenFailure, GivesOneLineWithDeviceReasonAndFix) {
+  const OpenFailure& failure = GetParam();
+  if (failure.request == 0) {
+    kernel.open_errno = failure.err;
+  } else {
+    kernel.fail[failure.request] = failure.err;
+  }
+  std::string msg;
+  auto port = io::open_ppdev("/dev/parport2", msg);
+  EXPECT_FALSE(port);
+  EXPECT_NE(msg.find("/dev/parport2"), std::string::npos) << msg;
+  EXPECT_NE(msg.find("LPT1=sim"), std::string::npos) << msg;
+  for (const auto& word : failure.words) EXPECT_NE(msg.find(word), std::string::npos) << msg;
+  EXPECT_EQ(msg.find('\n'), std::string::npos) << msg;
+  EXPECT_EQ(kernel.open_fds, 0) << "a failed open must not keep the device open";
+  EXPECT_FALSE(kernel.claimed) << "a failed open must not keep the port claimed";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reasons, PpdevOpenFailure,
+    ::testing::Values(OpenFailure{0, ENOENT, {"no such device", "modprobe"}},
+                      OpenFailure{0, EACCES, {"permission denied", "group lp"}},
+                      OpenFailure{0, EBUSY, {"busy"}},
+                      OpenFailure{0, ENXIO, {"no parallel port", "parport_pc"}},
+                      OpenFailure{PPEXCL, ENOTTY, {"not a ppdev"}},
+                      OpenFailure{PPCLAIM, ENXIO, {"exclusive", "rmmod lp"}},
+                      OpenFailure{PPCLAIM, EBUSY, {"busy"}},
+                      OpenFailure{PPRCONTROL, EIO, {"Input/output error"}}));
+
+TEST_F(Ppdev, APortThatStopsAnsweringIsReportedAndLeftAlone) {
+  kernel.data_pins = 0x11;
+  auto port = open();
+  ASSERT_TRUE(port) << message;
+  kernel.fail[PPRSTATUS] = ENODEV;
+  kernel.fail[PPWDATA] = ENODEV;
+  port->read(io::REG_STATUS);
+  EXPECT_FALSE(port->ok());
+  std::string why = port->error();
+  EXPECT_NE(why.find("/dev/parport0"), std::string::npos) << why;
+  EXPECT_NE(why.find("PPRSTATUS"), std::string::npos) << why;
+  EXPECT_NE(why.find("No such device"), std::string::npos) << why;
+  EXPECT_EQ(why.find('\n'), std::string::npos) << why;
+
+  kernel.log.clear();
+  port->write(io::REG_DATA, 0x22);
+  port->read(io::REG_STATUS);
+  EXPECT_TRUE(kernel.log.empty()) << "no port traffic after the failure";
+  EXPECT_EQ(port->read(io::REG_DATA), 0x11) << "a write that never happened must not show";
+  EXPECT_EQ(port->error(), why) << "the first reason stays";
+  port.reset();
+  EXPECT_EQ(kernel.open_fds, 0);
+}
+
+TEST_F(Ppdev, AFailedWriteLeavesTheShadowAsThePortIs) {
+  kernel.data_pins = 0x80;
+  auto port = open();
+  ASSERT_TRUE(port) << message;
+  kernel.fail[PPWCONTROL] = EIO;
+  port->write(io::REG_CONTROL, 0x01);
+  EXPECT_FALSE(port->ok());
+  EXPECT_EQ(port->read(io::REG_CONTROL), 0x0C);
+  EXPECT_NE(port->error().find("PPWCONTROL"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Ppdev, TheLibraryReachesTheNamedDeviceThroughThisBackend) {
+  for (const char* setting : {static_cast<const char*>(nullptr), "", "/dev/parport3"}) {
+    kernel.log.clear();
+    std::string msg;
+    auto port = io::open_backend(setting, msg);
+    ASSERT_TRUE(port) << msg;
+    std::string expected = setting && *setting ? setting : "/dev/parport0";
+    EXPECT_EQ(kernel.log.front(), "open " + expected);
+    EXPECT_TRUE(kernel.claimed_exclusive);
+  }
+}
+
+}  // namespace
