@@ -99,15 +99,20 @@ double measure_loop_speed() {
   return us_per_loop;
 }
 
+int32_t read_calibration(std::FILE* file) {
+  int value = 0;
+  if (std::fscanf(file, "%d", &value) != 1 || value <= 0) return 0;
+  return value;
+}
+
 void calibrate_delay() {
   if (std::FILE* cache = std::fopen(CACHE_FILE, "r")) {
-    int value = 0;
-    int got = std::fscanf(cache, "%d", &value);
+    int32_t figure = read_calibration(cache);
     std::fclose(cache);
     // A file without a positive figure is no calibration: measure again.
-    if (got == 1 && value > 0) {
-      loops_per_us = value;
-      judge_cached_figure(value);
+    if (figure > 0) {
+      loops_per_us = figure;
+      judge_cached_figure(figure);
       return;
     }
   }

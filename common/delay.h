@@ -1,6 +1,7 @@
 // Calibrated busy-wait delay. Every pause of both programs is delay_us().
 #pragma once
 #include <cstdint>
+#include <cstdio>
 
 constexpr int32_t LOOPS_PER_US_UNCALIBRATED = 172;
 constexpr uint32_t MEASURE_LOOPS = 80000000;
@@ -20,5 +21,8 @@ extern uint64_t spun_iterations;
 // Waits n units of about a microsecond: n x loops_per_us iterations, however large.
 void delay_us(int64_t n);
 double measure_loop_speed();
+// The figure of an open calibration file: its first decimal integer when that is
+// positive, else 0 (no calibration).
+int32_t read_calibration(std::FILE* file);
 // Takes loops_per_us from "gcal.txt", or measures it and writes the file.
 void calibrate_delay();

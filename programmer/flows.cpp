@@ -1,15 +1,196 @@
-// Placeholder until the download and upload flows land.
-#include <cstdio>
-
+// The download and upload commands: a HEX file into flash or EEPROM with read-back
+// verification, and a target memory back out to a HEX file.
+//
+// None of them touches a target whose signature matched no row of the device table:
+// the page size and memory sizes would come from no row, and erasing or programming
+// an unknown chip with them could destroy it. Downloads that don't fit the part are
+// refused before the chip is erased, so a bad file never costs the old program.
 #include "flows.h"
 
+#include <cstdio>
+
+#include "hex.h"
+#include "image.h"
+#include "isp.h"
+#include "link.h"
+#include "parts.h"
+#include "settings.h"
+#include "target.h"
+
 namespace {
-void not_built(const char* name) { std::printf("Not built yet: %s\n", name); }
+
+void store_name(char* field, const char* name) {
+  std::snprintf(field, FILE_NAME_CAPACITY, "%s", name);
+}
+
+bool target_known() { return current_part >= 0 && current_part < part_count; }
+
+void refuse_unknown_target(const char* what) {
+  std::printf("Target not recognised - %s refused\n", what);
+  note_failure();
+}
+
+bool open_download() {
+  download_stream = std::fopen(settings.download_file_name, "r");
+  if (download_stream != nullptr) return true;
+  std::printf("Can't open download file\n");
+  note_failure();
+  return false;
+}
+
+// The reader's result, or -1 when the reader refused the file.
+int load_download() {
+  const int length = load_hex_file();
+  if (length < 0) note_failure();
+  return length;
+}
+
+// Refuses a download whose end lies beyond the `memory` of the identified part.
+bool fits_part(int length, int capacity, const char* memory) {
+  if (length <= capacity) return true;
+  std::printf("%s: %d bytes do not fit the %d-byte %s of the %s - download refused\n",
+              settings.download_file_name, length, capacity, memory,
+              part_table[current_part].name);
+  note_failure();
+  return false;
+}
+
+bool erase_chip() {
+  isp_chip_erase();
+  std::printf("Erase chip\n");
+  if (isp_wait_ready() == 0) return true;
+  std::printf("Error - Erase chip timeout\n");
+  note_failure();
+  return false;
+}
+
+bool verifying() { return settings.verify_mode == 'v'; }
+
+void verdict(int length, const char* match_format, const char* mismatch_format) {
+  if (compare_images(length)) {
+    std::printf(match_format, settings.download_file_name);
+  } else {
+    std::printf(mismatch_format, settings.download_file_name);
+    note_failure();
+  }
+}
+
+// Reads the identified part's whole flash or EEPROM and writes it, trimmed of its
+// trailing 0xFF bytes, to the upload file.
+void upload(const char* name, bool flash) {
+  store_name(settings.upload_file_name, name);
+  if (target_released == 1) identify_target();
+  if (!target_known()) {
+    refuse_unknown_target("upload");
+  } else {
+    const AvrPart& part = part_table[current_part];
+    const int size = flash ? part.flash_bytes : part.eeprom_bytes;
+    if (flash) {
+      read_flash(size);
+      std::printf("\n");  // end the progress line before the file message
+    } else {
+      read_eeprom(size);
+    }
+    if (write_hex_file(settings.upload_file_name, trimmed_length(size)) < 0) note_failure();
+  }
+  reset_settings();
+}
+
 }  // namespace
 
-void download_flash(const char* name) { not_built(name); }
-void download_all(const char* name) { not_built(name); }
-void download_eeprom(const char* name) { not_built(name); }
-void load_only(const char* name) { not_built(name); }
-void upload_eeprom(const char* name) { not_built(name); }
-void upload_flash(const char* name) { not_built(name); }
+void download_flash(const char* name) {
+  store_name(settings.download_file_name, name);
+  if (target_released == 1) identify_target();
+  if (!target_known()) {
+    refuse_unknown_target("download");
+    reset_settings();
+    return;
+  }
+  if (!open_download()) return;  // settings kept, so the command can be repeated
+  const int length = load_download();
+  if (length >= 0 && fits_part(length, part_table[current_part].flash_bytes, "flash") &&
+      erase_chip()) {
+    std::printf("Programming\n");
+    const int written = write_flash(current_part, length);
+    std::printf("Bytes written to target %ld  \n", static_cast<long>(written));
+    if (verifying()) {
+      std::printf("Read back target to verify\n");
+      read_flash(written);
+      verdict(written, "\nTarget Flash matches %s\n", "\nERROR - Target does not match %s\n");
+    }
+  }
+  reset_settings();
+}
+
+// Processor 1 is not included. Nothing on the cable tells the positions apart, so
+// each pass programs whichever target the cable reaches; a setting made before da
+// holds for the first pass only.
+void download_all(const char* name) {
+  for (int p = 2; p <= 5; ++p) {
+    release_target();
+    std::printf("Reset %d: ", p);
+    check_target();
+    store_name(settings.download_file_name, name);
+    if (!target_known()) {
+      refuse_unknown_target("download");
+      reset_settings();
+      continue;
+    }
+    if (!open_download()) continue;
+    const int length = load_download();
+    if (length >= 0) std::printf("load file length = %d\n", length);
+    const AvrPart& part = part_table[current_part];
+    if (length >= 0 && fits_part(length, part.flash_bytes, "flash") && erase_chip()) {
+      std::printf("Programming\n");
+      const int written = write_flash(current_part, length);
+      std::printf("%d bytes written to target\n", written);
+      if (verifying()) {
+        std::printf("Read back target to verify\n");
+        read_flash(part.flash_bytes);
+        verdict(trimmed_length(part.flash_bytes), "Target matches %s\n",
+                "ERROR - Target does not match %s\n");
+      }
+    }
+    reset_settings();
+  }
+}
+
+void download_eeprom(const char* name) {
+  store_name(settings.download_file_name, name);
+  if (target_released == 1) identify_target();
+  if (!target_known()) {
+    refuse_unknown_target("download");
+    reset_settings();
+    return;
+  }
+  if (!open_download()) return;
+  const int length = load_download();
+  if (length >= 0) std::printf("load file length = %d\n", length);
+  const AvrPart& part = part_table[current_part];
+  // No chip erase: the EEPROM erases each byte as it writes it.
+  if (length >= 0 && fits_part(length, part.eeprom_bytes, "EEPROM")) {
+    std::printf("Programming\n");
+    const int written = write_eeprom(length);
+    std::printf("Bytes written to target %d\n", written);
+    if (verifying()) {
+      std::printf("Read back target to verify\n");
+      read_eeprom(part.eeprom_bytes);
+      verdict(trimmed_length(part.eeprom_bytes), "Target matches %s\n",
+              "ERROR - Target does not match %s\n");
+    }
+  }
+  reset_settings();
+}
+
+// Fills the load image only. With verification off the settings stay as they are,
+// 'n' included.
+void load_only(const char* name) {
+  store_name(settings.download_file_name, name);
+  if (!open_download()) return;
+  load_download();
+  if (verifying()) reset_settings();
+}
+
+void upload_eeprom(const char* name) { upload(name, false); }
+
+void upload_flash(const char* name) { upload(name, true); }

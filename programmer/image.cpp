@@ -1,5 +1,134 @@
-// Placeholder until the memory operations land.
+// The load and read-back images and the operations that program and read them.
+//
+// Flash goes out a page at a time: the words of a page are loaded into the chip's
+// page buffer (low byte first) and committed with one page write and one ready-wait,
+// so a 64 KiB part costs 256 waits instead of 65536. EEPROM has no page mode in use
+// here and waits after every byte.
 #include "image.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "isp.h"
+#include "parts.h"
+#include "settings.h"
 
 uint8_t load_image[IMAGE_SIZE];
 uint8_t readback_image[IMAGE_SIZE];
+
+namespace {
+
+// Lengths come from the flows, which keep them within the part's memory; clamping
+// here keeps a stray caller from walking off the static arrays.
+int clamp_length(int length) { return std::clamp(length, 0, IMAGE_SIZE); }
+
+bool page_size_known(int page_words) {
+  return page_words == 32 || page_words == 64 || page_words == 128;
+}
+
+}  // namespace
+
+void fill_load_image(uint8_t value) { std::memset(load_image, value, sizeof load_image); }
+
+void fill_readback_image(uint8_t value) {
+  std::memset(readback_image, value, sizeof readback_image);
+}
+
+int write_flash(int part, int length) {
+  if (part < 0 || part >= part_count) return 0;  // no row: nothing to size the pages by
+  length = clamp_length(length);
+  const int page_words = part_table[part].page_words;
+  const bool load_bytes = page_size_known(page_words);
+  int pending = 0;       // words loaded into the page buffer since the last page write
+  unsigned page = 0;     // word address of the page being filled
+
+  isp_load_extended_address(0);
+  for (int i = 0; i < length; i += 2) {
+    const unsigned offset = static_cast<unsigned>((i / 2) % page_words);
+    if (load_bytes) {
+      // An odd length takes its last high byte from load_image[length], the fill byte.
+      isp_load_page_low(offset, load_image[i]);
+      isp_load_page_high(offset, load_image[i + 1]);
+    }
+    std::printf("Bytes written to target: %ld  \r", static_cast<long>(i + 2));
+    if (++pending == page_words) {
+      pending = 0;
+      isp_write_page(page);
+      if (isp_wait_ready() == -1) {
+        std::printf("Error - Flash write timeout    \n");
+        note_failure();
+      }
+      page += static_cast<unsigned>(page_words);
+    }
+  }
+  if (pending != 0) {
+    isp_write_page(page);
+    if (isp_wait_ready() == -1) {
+      std::printf("Error - Flash write timeout\n");
+      note_failure();
+    }
+  }
+  return length;
+}
+
+int write_eeprom(int length) {
+  length = clamp_length(length);
+  for (int i = 0; i < length; ++i) {
+    isp_write_eeprom(static_cast<unsigned>(i), load_image[i]);
+    if (isp_wait_ready() == -1) {
+      std::printf("Error - EEPROM write timeout\n");
+      note_failure();
+    }
+  }
+  return length;
+}
+
+void read_flash(int length) {
+  length = clamp_length(length);
+  fill_readback_image(0);
+  isp_load_extended_address(0);
+  // Whole words: an odd length reads one byte more than asked (still inside the image,
+  // whose size is even).
+  for (int i = 0; i < length; i += 2) {
+    const unsigned word = static_cast<unsigned>(i / 2);
+    readback_image[i] = isp_read_flash_low(word);
+    readback_image[i + 1] = isp_read_flash_high(word);
+    std::printf("Flash bytes read: %ld  \r", static_cast<long>(i + 2));
+  }
+}
+
+void read_eeprom(int length) {
+  length = clamp_length(length);
+  fill_readback_image(0);
+  std::printf("Read %d target EEPROM bytes\n", length);
+  for (int i = 0; i < length; ++i) readback_image[i] = isp_read_eeprom(static_cast<unsigned>(i));
+}
+
+// The scan starts one byte short of the end: the last byte is never examined, a
+// non-0xFF byte found only at index 0 keeps the whole length, and all-0xFF below the
+// last byte gives 0. Uploads and verifications depend on exactly these results.
+int trimmed_length(int length) {
+  length = clamp_length(length);
+  int n = length - 1;
+  for (;;) {
+    if (n <= 0) {  // also ends an empty range, which has nothing to scan
+      if (n == 0) n = -1;
+      break;
+    }
+    --n;
+    if (readback_image[n] != 0xFF) break;
+  }
+  if (n == -1) return 0;
+  if (n == 0) return length;
+  return n + 1;
+}
+
+int compare_images(int length) {
+  length = clamp_length(length);
+  int mismatched = 0;
+  for (int i = 0; i < length; ++i)
+    if (load_image[i] != readback_image[i]) ++mismatched;
+  if (mismatched != 0) std::printf("\n%d bytes mismatched\n", mismatched);
+  return mismatched == 0 ? 1 : 0;
+}

@@ -1,14 +1,79 @@
-// varnprog start-up, until the programmer lands: bind, first port operations, calibrate.
+// varnprog: start-up, then the interactive prompt or the command-line words.
 #include <cstdio>
 
+#include "commands.h"
+#include "console.h"
 #include "delay.h"
+#include "interrupt.h"
+#include "link.h"
+#include "parts.h"
 #include "port.h"
+#include "settings.h"
+#include "target.h"
 
-int main() {
-  bind_port_library();
-  std::printf("Varn Programming Utility V1.01\n");
-  SetPortBit(LPT_DATA, 2);
-  delay_us(150000);
+namespace {
+
+// Command files start with f or F; everything else goes to the dispatcher.
+bool names_command_file(const char* word) { return word[0] == 'f' || word[0] == 'F'; }
+
+[[noreturn]] void interactive_mode() {
+  std::printf("Interactive mode - Type 'e' to exit,'h' for help\n");
   calibrate_delay();
-  return 0;
+  check_board();
+  if (target_released == 0) release_target();
+  std::printf("\n-");
+  char word[WORD_BUFFER_SIZE];
+  for (;;) {
+    WordResult r = console_read_word(word);
+    if (r == WORD_END) break;
+    if (r == WORD_TOO_LONG) {
+      note_failure();
+      std::printf("-");
+    } else if (names_command_file(word)) {
+      if (!run_command_file(word + 1)) std::printf("\n-");
+    } else if (dispatch_command(word) == 1) {
+      std::printf("-");
+    }
+  }
+  release_target();
+  std::printf("\nProgram finished - hit any key to exit!");
+  std::fflush(stdout);
+  {
+    KeyMode keys;
+    while (!console_kbhit()) delay_us(1000);
+  }
+  end_program(0);
+}
+
+[[noreturn]] void command_line_mode(int argc, char** argv) {
+  std::printf("Command line mode\n");
+  calibrate_delay();
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (arg[0] == '-')
+      dispatch_command(arg + 1);
+    else if (names_command_file(arg))
+      run_command_file(arg + 1);
+  }
+  end_program(0);
+}
+
+// Stopped by Ctrl-C or SIGTERM: RESET goes high, so the target runs its own program
+// rather than being left halfway through an instruction.
+void release_on_interrupt() { set_cable_line(LINE_RESET, 1); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  settings.hex_extended_record_type = 4;
+  bind_port_library();  // a missing library is reported by the first port call
+  install_interrupt_handlers(release_on_interrupt);
+  init_part_table();
+  reset_settings();
+  print_banner();
+  // Before calibration, so this wait runs on the uncalibrated loop count.
+  raise_reset_line();
+  target_released = 1;
+  if (argc < 2) interactive_mode();
+  command_line_mode(argc, argv);
 }

@@ -14,3 +14,8 @@ uint8_t check_default_fuses();
 void check_target();
 void check_board();
 void print_target_statistics();
+
+struct AvrPart;
+// The row of current_part, or null when no part is identified (or the index is
+// outside the filled rows): callers never index the table with -1.
+const AvrPart* identified_part();

@@ -1,14 +1,20 @@
-// pavolt start-up, until the utility lands: bind, calibrate, first port operations.
+// pavolt: test utility for the four-axis stepper controller board.
 #include <cstdio>
 
+#include "commands.h"
 #include "delay.h"
+#include "interrupt.h"
 #include "port.h"
+#include "settings.h"
 
-int main() {
-  bind_port_library();
-  std::printf("Pavolt Utility V%d.%d\n", 0, 97);
+int main(int argc, char** argv) {
+  bind_port_library();  // without it the first port call explains and stops
+  install_interrupt_handlers(nullptr);
+  print_banner();
   use_scratch_countdown(true);
   calibrate_delay();
-  for (uint8_t line = 0; line < 8; ++line) ClrPortBit(LPT_DATA, line);
-  return 0;
+  init_settings();
+  std::printf("\n");
+  if (argc > 1) run_command_line(argc, argv);
+  run_interactive();
 }

@@ -1,0 +1,24 @@
+// The command words of varnprog and the pieces of its start-up around them.
+#pragma once
+#include <cstdint>
+
+// Runs the command that `word` starts with (keywords compared case-insensitively, in
+// table order, first match wins), then releases the target if it was left in
+// programming mode. Returns 1 for every word, known or not.
+int dispatch_command(const char* word);
+
+// Splits "x,y,z" (low, high, extended) into three bytes: 1, or 0 when the text is not
+// exactly three fields of one or two hexadecimal digits. Nothing is stored on 0.
+int parse_fuse_list(const char* text, uint8_t* x, uint8_t* y, uint8_t* z);
+// The low 8 bits of the hexadecimal number at the start of `text` (an optional 0x
+// accepted): 1, or 0 when it holds none, `value` then unchanged.
+int parse_hex_byte(const char* text, uint8_t* value);
+
+void print_help();
+void print_banner();
+// Runs the words of a command file, each echoed and followed by "-": 1, or 0 when the
+// file can't be opened (one line naming it).
+int run_command_file(const char* name);
+
+// Ends the program with `status`, or with 2 when any command of the run failed.
+[[noreturn]] void end_program(int status);

@@ -1,0 +1,80 @@
+// The bit-banged serial link to the target and the reset sequences.
+//
+// Every edge is one port call followed by a busy-wait; nothing else touches the data
+// register while a byte is shifted. A send costs 5 + 8 x 6 units of waiting, a
+// transfer 5 + 8 x 8: SCK stays high 2 units in a send, 4 in a transfer (MISO is
+// sampled in the middle of that), and low 4 units between bits.
+#include "link.h"
+
+#include "delay.h"
+#include "hardware.h"
+#include "port.h"
+
+int target_released = 0;
+
+void set_cable_line(int line, int level) {
+  if (line < 0 || line >= CABLE_LINE_COUNT) return;
+  const PortLine& out = CABLE_OUTPUTS[static_cast<size_t>(line)];
+  if (level == 1)
+    SetPortBit(out.port, out.bit);
+  else
+    ClrPortBit(out.port, out.bit);
+}
+
+namespace {
+
+bool miso_is_one() { return GetPortBit(CABLE_MISO.port, CABLE_MISO.bit) == MISO_READING_PIN_HIGH; }
+
+// Shifts one byte, most significant bit first; with `sample` set, reads MISO in the
+// middle of each high phase of SCK and returns what it saw.
+uint8_t shift_byte(unsigned value, bool sample) {
+  unsigned result = 0;
+  set_cable_line(LINE_SCK, 0);
+  delay_us(SHIFT_LEAD_IN_US);
+  for (unsigned mask = 0x80; mask != 0; mask >>= 1) {
+    set_cable_line(LINE_MOSI, (value & mask) ? 1 : 0);
+    delay_us(HALF_BIT_US);
+    set_cable_line(LINE_SCK, 1);
+    delay_us(HALF_BIT_US);
+    if (sample) {
+      result = (result << 1) & 0xFF;
+      if (miso_is_one()) result |= 1;
+      delay_us(HALF_BIT_US);
+    }
+    set_cable_line(LINE_SCK, 0);
+    delay_us(HALF_BIT_US);
+  }
+  return static_cast<uint8_t>(result);
+}
+
+}  // namespace
+
+void isp_send_byte(unsigned value) { shift_byte(value & 0xFF, false); }
+
+uint8_t isp_transfer_byte(unsigned value) { return shift_byte(value & 0xFF, true); }
+
+// A positive pulse on RESET while SCK is low, then RESET held low: the target enters
+// serial-programming mode and is ready for Programming Enable about 0.39 s later.
+void enter_programming_mode() {
+  set_cable_line(LINE_MOSI, 1);
+  set_cable_line(LINE_SCK, 0);
+  delay_us(RESET_SETTLE_US);
+  delay_us(RESET_PRE_US);
+  set_cable_line(LINE_RESET, 1);
+  delay_us(RESET_SETTLE_US);
+  set_cable_line(LINE_RESET, 0);
+  delay_us(PROGRAMMING_ENTRY_US);
+  target_released = 0;
+}
+
+void release_target() {
+  delay_us(RELEASE_LEAD_IN_US);
+  set_cable_line(LINE_RESET, 1);
+  delay_us(RESET_SETTLE_US);
+  target_released = 1;
+}
+
+void raise_reset_line() {
+  set_cable_line(LINE_RESET, 1);
+  delay_us(RESET_SETTLE_US);
+}

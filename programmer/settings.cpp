@@ -1,0 +1,17 @@
+// The settings the commands share, and the run's failure mark.
+#include "settings.h"
+
+ProgrammerSettings settings = {0xFF, 'v', 4, 'n', "", "", "", ""};
+int run_failed = 0;
+
+void reset_settings() {
+  settings.fill_char = 0xFF;
+  settings.verify_mode = 'v';
+  settings.output_mode = 'n';
+  settings.download_file_name[0] = '\0';
+  settings.upload_file_name[0] = '\0';
+  settings.log_file_name[0] = '\0';
+  settings.mismatch_file_name[0] = '\0';
+}
+
+void note_failure() { run_failed = 1; }

@@ -1,0 +1,254 @@
+#include "settings.h"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <strings.h>
+
+#include "console.h"
+#include "run_state.h"
+#include "signals.h"
+
+Settings settings;
+
+namespace {
+
+enum KeyKind { KEY_RATE, KEY_FLOAT, KEY_ENABLE, KEY_DIRECTION, KEY_STEP_MODE };
+
+struct ConfigKey {
+  const char* name;
+  KeyKind kind;
+  int32_t Settings::*rate = nullptr;
+  float Settings::*number = nullptr;
+  uint8_t Settings::*flag = nullptr;
+  char Settings::*letter = nullptr;
+};
+
+// The keys in the order every word is compared with them.
+const ConfigKey config_keys[] = {
+    {"max_x_step_pps", KEY_RATE, &Settings::max_x_step_pps},
+    {"min_x_step_pps", KEY_RATE, &Settings::min_x_step_pps},
+    {"max_y_step_pps", KEY_RATE, &Settings::max_y_step_pps},
+    {"min_y_step_pps", KEY_RATE, &Settings::min_y_step_pps},
+    {"max_z_step_pps", KEY_RATE, &Settings::max_z_step_pps},
+    {"min_z_step_pps", KEY_RATE, &Settings::min_z_step_pps},
+    {"max_a_step_pps", KEY_RATE, &Settings::max_a_step_pps},
+    {"min_a_step_pps", KEY_RATE, &Settings::min_a_step_pps},
+    {"max_feedrate", KEY_FLOAT, nullptr, &Settings::max_feedrate},
+    {"x_resolution", KEY_FLOAT, nullptr, &Settings::x_resolution},
+    {"y_resolution", KEY_FLOAT, nullptr, &Settings::y_resolution},
+    {"z_resolution", KEY_FLOAT, nullptr, &Settings::z_resolution},
+    {"a_resolution", KEY_FLOAT, nullptr, &Settings::a_resolution},
+    {"x_axis_enable", KEY_ENABLE, nullptr, nullptr, &Settings::x_axis_enable},
+    {"y_axis_enable", KEY_ENABLE, nullptr, nullptr, &Settings::y_axis_enable},
+    {"z_axis_enable", KEY_ENABLE, nullptr, nullptr, &Settings::z_axis_enable},
+    {"a_axis_enable", KEY_ENABLE, nullptr, nullptr, &Settings::a_axis_enable},
+    {"x_axis_direction", KEY_DIRECTION, nullptr, nullptr, &Settings::x_axis_direction},
+    {"y_axis_direction", KEY_DIRECTION, nullptr, nullptr, &Settings::y_axis_direction},
+    {"z_axis_direction", KEY_DIRECTION, nullptr, nullptr, &Settings::z_axis_direction},
+    {"a_axis_direction", KEY_DIRECTION, nullptr, nullptr, &Settings::a_axis_direction},
+    {"x_step_mode", KEY_STEP_MODE, nullptr, nullptr, nullptr, &Settings::x_step_mode},
+    {"y_step_mode", KEY_STEP_MODE, nullptr, nullptr, nullptr, &Settings::y_step_mode},
+    {"z_step_mode", KEY_STEP_MODE, nullptr, nullptr, nullptr, &Settings::z_step_mode},
+    {"a_step_mode", KEY_STEP_MODE, nullptr, nullptr, nullptr, &Settings::a_step_mode},
+};
+
+constexpr uint8_t Settings::*enable_fields[AXIS_COUNT] = {
+    &Settings::x_axis_enable, &Settings::y_axis_enable, &Settings::z_axis_enable,
+    &Settings::a_axis_enable};
+constexpr uint8_t Settings::*direction_fields[AXIS_COUNT] = {
+    &Settings::x_axis_direction, &Settings::y_axis_direction, &Settings::z_axis_direction,
+    &Settings::a_axis_direction};
+constexpr char Settings::*step_mode_fields[AXIS_COUNT] = {
+    &Settings::x_step_mode, &Settings::y_step_mode, &Settings::z_step_mode,
+    &Settings::a_step_mode};
+
+// Words of the configuration file. A number is taken from the front of a word, as
+// a "%d" or "%f" conversion would take it; whatever follows it in the word, or the
+// whole word when it holds no number, is the next word read.
+class ConfigWords {
+ public:
+  ConfigWords(std::FILE* file) : file_(file) {}
+
+  // Next word into `word` (CONFIG_WORD_CAPACITY bytes).
+  WordResult next(char* word) {
+    if (!pending_.empty()) {
+      std::memcpy(word, pending_.c_str(), pending_.size() + 1);
+      pending_.clear();
+      return WORD_OK;
+    }
+    WordResult result = read_file_word(file_, word, CONFIG_WORD_CAPACITY);
+    if (result == WORD_TOO_LONG) note_failure();
+    return result;
+  }
+
+  void put_back(const char* rest) { pending_ = rest; }
+
+ private:
+  std::FILE* file_;
+  std::string pending_;
+};
+
+void refuse_value(const char* file_name, const char* key, const char* why, int32_t kept) {
+  std::printf("%s: %s %s - keeping %d\n", file_name, key, why, kept);
+  note_failure();
+}
+
+void read_rate(ConfigWords& words, const ConfigKey& key, const char* file_name) {
+  char word[CONFIG_WORD_CAPACITY];
+  if (words.next(word) != WORD_OK) return;
+  char* end = nullptr;
+  errno = 0;
+  long long value = std::strtoll(word, &end, 10);
+  if (end == word) {  // no number: the word is the next key candidate
+    words.put_back(word);
+    return;
+  }
+  if (*end) words.put_back(end);
+  int32_t& field = settings.*key.rate;
+  if (errno == ERANGE || value > INT32_MAX || value < INT32_MIN)
+    refuse_value(file_name, key.name, "is out of range", field);
+  else if (value <= 0)  // a rate of 0 or below would divide the delay limits by zero
+    refuse_value(file_name, key.name, "must be above 0", field);
+  else
+    field = static_cast<int32_t>(value);
+}
+
+void read_float(ConfigWords& words, const ConfigKey& key) {
+  char word[CONFIG_WORD_CAPACITY];
+  if (words.next(word) != WORD_OK) return;
+  char* end = nullptr;
+  float value = std::strtof(word, &end);
+  if (end == word) {
+    words.put_back(word);
+    return;
+  }
+  if (*end) words.put_back(end);
+  settings.*key.number = value;
+}
+
+void read_word_value(ConfigWords& words, const ConfigKey& key) {
+  char value[CONFIG_WORD_CAPACITY];
+  if (words.next(value) != WORD_OK) return;
+  switch (key.kind) {
+    case KEY_ENABLE:
+      if (strcasecmp(value, "on") == 0) settings.*key.flag = 1;
+      if (strcasecmp(value, "off") == 0) settings.*key.flag = 0;
+      break;
+    case KEY_DIRECTION:
+      if (strcasecmp(value, "cw") == 0) settings.*key.flag = DIRECTION_CW;
+      if (strcasecmp(value, "ccw") == 0) settings.*key.flag = DIRECTION_CCW;
+      break;
+    case KEY_STEP_MODE:
+      settings.*key.letter =
+          static_cast<char>(std::tolower(static_cast<unsigned char>(value[0])));
+      break;
+    default:
+      break;
+  }
+}
+
+int32_t rate_to_delay(int32_t steps_per_second) {
+  return static_cast<int32_t>(std::trunc(1000000.0 / steps_per_second));
+}
+
+const char* direction_text(uint8_t direction) { return direction == 0 ? "CW " : "CCW "; }
+
+}  // namespace
+
+uint8_t& axis_enable(int axis) { return settings.*enable_fields[axis]; }
+uint8_t& axis_direction(int axis) { return settings.*direction_fields[axis]; }
+char axis_step_mode(int axis) { return settings.*step_mode_fields[axis]; }
+
+void store_default_settings() {
+  for (int32_t Settings::*max : {&Settings::max_x_step_pps, &Settings::max_y_step_pps,
+                                 &Settings::max_z_step_pps, &Settings::max_a_step_pps})
+    settings.*max = DEFAULT_MAX_STEP_PPS;
+  for (int32_t Settings::*min : {&Settings::min_x_step_pps, &Settings::min_y_step_pps,
+                                 &Settings::min_z_step_pps, &Settings::min_a_step_pps})
+    settings.*min = DEFAULT_MIN_STEP_PPS;
+  settings.max_feedrate = DEFAULT_MAX_FEEDRATE;
+  settings.x_resolution = settings.y_resolution = DEFAULT_RESOLUTION;
+  settings.z_resolution = settings.a_resolution = DEFAULT_RESOLUTION;
+  for (int axis = 0; axis < AXIS_COUNT; ++axis) {
+    settings.*enable_fields[axis] = 1;
+    settings.*direction_fields[axis] = DIRECTION_CW;
+    settings.*step_mode_fields[axis] = DEFAULT_STEP_MODE;
+  }
+  settings.test_delay_us = DEFAULT_TEST_DELAY_US;
+  settings.x_min_delay_us = 0;
+  settings.x_max_delay_us = 0;
+}
+
+void init_settings() {
+  all_axis_lines_off();
+  all_aux_off();
+  store_default_settings();
+  load_config_file();
+  derive_delay_limits();
+}
+
+void load_config_file() {
+  std::FILE* file = std::fopen(CONFIG_FILE_NAME, "r");
+  if (!file) return;
+  std::printf("\n%s file found - Updating parameters\n", CONFIG_FILE_NAME);
+  read_config(file, CONFIG_FILE_NAME);
+  std::fclose(file);
+}
+
+void read_config(std::FILE* file, const char* name) {
+  ConfigWords words(file);
+  char word[CONFIG_WORD_CAPACITY];
+  for (;;) {
+    WordResult result = words.next(word);
+    if (result == WORD_END) return;
+    if (result == WORD_TOO_LONG) continue;
+    for (const ConfigKey& key : config_keys) {
+      if (strcasecmp(word, key.name) != 0) continue;
+      if (key.kind == KEY_RATE)
+        read_rate(words, key, name);
+      else if (key.kind == KEY_FLOAT)
+        read_float(words, key);
+      else
+        read_word_value(words, key);
+      break;
+    }
+  }
+}
+
+void derive_delay_limits() {
+  settings.x_min_delay_us = rate_to_delay(settings.max_x_step_pps);
+  settings.x_max_delay_us = rate_to_delay(settings.min_x_step_pps);
+}
+
+void print_axis_status() {
+  std::printf("Axis Status:  ");
+  for (int axis = 0; axis < AXIS_COUNT; ++axis) {
+    bool last = axis == AXIS_COUNT - 1;
+    const char* on = last ? "ON\n" : "ON, ";
+    const char* off = last ? "OFF\n" : "OFF, ";
+    std::printf("%c ", std::toupper(static_cast<unsigned char>(axis_lines[axis].letter)));
+    std::printf("%c ", std::toupper(static_cast<unsigned char>(axis_step_mode(axis))));
+    std::printf("%s", direction_text(axis_direction(axis)));
+    std::printf("%s", axis_enable(axis) == 1 ? on : off);
+  }
+}
+
+void print_settings() {
+  std::printf("Default settings:\n");
+  std::printf("  X step pps min/max: %d %d\n", settings.min_x_step_pps, settings.max_x_step_pps);
+  std::printf("  Y step pps min/max: %d %d\n", settings.min_y_step_pps, settings.max_y_step_pps);
+  std::printf("  Z step pps min/max: %d %d\n", settings.min_z_step_pps, settings.max_z_step_pps);
+  std::printf("  A step pps min/max: %d %d\n", settings.min_a_step_pps, settings.max_a_step_pps);
+  std::printf("  Maximum feedrate: %.3f ipm\n", static_cast<double>(settings.max_feedrate));
+  std::printf("  X-Axis resolution: %f in/step\n", static_cast<double>(settings.x_resolution));
+  std::printf("  Y-Axis resolution: %f in/step\n", static_cast<double>(settings.y_resolution));
+  std::printf("  Z-Axis resolution: %f in/step\n", static_cast<double>(settings.z_resolution));
+  std::printf("  A-Axis resolution: %f in/step\n", static_cast<double>(settings.a_resolution));
+  std::printf("  ");
+  print_axis_status();
+}

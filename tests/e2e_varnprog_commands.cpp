@@ -1,0 +1,165 @@
+// Command words, command files, both modes' prompts and the exit statuses.
+#include <gtest/gtest.h>
+
+#include "e2e_varnprog_support.h"
+
+namespace {
+
+const std::string HELP =
+    "Command options:\n\n"
+    "  -d[f|e]filename - download Hex file to target flash/eeprom using 'filename'\n"
+    "  -uefilename - upload target eeprom contents to 'filename'\n"
+    "  -ffilename  - Execute file of programming commands 'filename'\n"
+    "  -sfxx       - Set fill character - default 0xFF\n"
+    "  -gf         - Get fuse bytes\n"
+    "  -pf[1|2|3]  - Program fuse byte 1,2 or 3\n"
+    "  -gf[1|2|3]  - Get fuse byte 1,2 or 3\n"
+    "  -gc         - Get calibration byte\n"
+    "  -i          - Identify target processor\n"
+    "  -s          - Get target processor statistics\n"
+    "  -xi         - Select target processor i [1,2,3,4,5]\n"
+    "  -nv         - Don't verify target\n"
+    "  -h          - Output help menu\n\n"
+    "  Supported AVRs: ATmega88,ATmega168,ATmega644.\n"
+    "  Commands entered on the command line require a preceeding '-'.\n"
+    "  Interactive commands do not require a preceeding '-'.\n"
+    "  More than one command is allowed on a line.\n\n";
+
+const std::string BOARD_644 = BOARD_CHECK + " ATmega644 - default fuses set - 20MHz clock\n";
+
+TEST(VarnprogFuseWrites, RoundTripThroughTheChipAndAcrossRuns) {
+  TempDir dir;
+  const std::string keys = "part=ATmega168,state=" + dir.file("chip.state");
+  EXPECT_EQ(after_banner(varnprog(dir, {"-pfa62,dd,f8", "-gf"}, keys)),
+            "Write fuse bytes: 62 dd f8\nFuse bytes: f8 dd 62\n");
+  // The chip keeps its fuses; a fresh run reads them back and restores the defaults.
+  EXPECT_EQ(after_banner(varnprog(dir, {"-gf", "-a", "-gf"}, keys)),
+            "Fuse bytes: f8 dd 62\nprocessorid = 4\nWrite fuse bytes: f9 df e2\nFuse bytes: f9 df e2\n");
+  EXPECT_EQ(after_banner(varnprog(dir, {"-pf1e0", "-pf2d9", "-pf3ff", "-gf"}, keys)),
+            "Write fuse byte 1: e0\nWrite fuse byte 2: d9\nWrite fuse byte 3: ff\nFuse bytes: ff d9 e0\n");
+}
+
+TEST(VarnprogFuseWrites, Atmega32KeepsItsExtendedFuse) {
+  TempDir dir;
+  EXPECT_EQ(after_banner(varnprog(dir, {"-pfae2,df,ff", "-gf", "-a", "-gf"}, "part=ATmega32")),
+            "Write fuse bytes: e2 df\nFuse bytes: d9 df\n"
+            "processorid = 1\nWrite fuse bytes: e4 ff\nFuse bytes: d9 e4\n");
+}
+
+TEST(VarnprogFuseWrites, RefusalsWriteNothingAndEndWithStatus2) {
+  TempDir dir;
+  const std::string keys = "part=ATmega168,report=" + dir.file("report.txt");
+  for (const char* word : {"-pf1", "-pf2zz", "-pf3,", "-pfae2,df", "-pfae2,df,1ff", "-pfa,,"}) {
+    RunResult r = varnprog(dir, {word, "-gf"}, keys);
+    std::string out = after_banner(r);
+    EXPECT_NE(out.find(" not written - "), std::string::npos) << word << ": " << out;
+    EXPECT_NE(out.find("\nFuse bytes: f9 df e2\n"), std::string::npos) << word << ": " << out;
+    EXPECT_EQ(r.status, 2) << word;
+    EXPECT_EQ(report_value(dir.read("report.txt"), "fuse_writes"), "0") << word;
+  }
+  RunResult unknown = varnprog(dir, {"-a", "-pfae2,df,ff", "-pf1e2"}, "part=ATmega328P,report=" + dir.file("r2.txt"));
+  EXPECT_EQ(after_banner(unknown),
+            "Fuse bytes not written - target processor not recognised\n"
+            "Fuse bytes not written - target processor not recognised\n"
+            "Fuse byte 1 not written - target processor not recognised\n");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(report_value(dir.read("r2.txt"), "fuse_writes"), "0");
+}
+
+TEST(VarnprogWords, PrefixRules) {
+  TempDir dir;
+  RunResult erase = varnprog(dir, {"-h", "-erase", "-i"}, "part=ATmega644");
+  EXPECT_EQ(after_banner(erase), HELP);  // ends at erase: -i never runs
+  EXPECT_EQ(erase.status, 1);
+  EXPECT_EQ(varnprog(dir, {"-exit"}).status, 1);
+  EXPECT_EQ(varnprog(dir, {"-E"}).status, 1);
+
+  // quiet only sets the output mode, pf and pf4 match nothing: no output, status 0.
+  RunResult quiet = varnprog(dir, {"-quiet", "-pf", "-pf4", "-t3", "-x6", "--i", "-ffile.txt", "stray"},
+                             "report=" + dir.file("report.txt"));
+  EXPECT_EQ(after_banner(quiet), "");
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(report_value(dir.read("report.txt"), "instructions"), "0");
+
+  EXPECT_EQ(after_banner(varnprog(dir, {"-sf0", "-SF1ff", "-sfq", "-mfm.txt", "-help"})),
+            "Fill char=0\nFill char=ff\nFill char=ff\nMismatch filename=m.txt\n" + HELP);
+}
+
+TEST(VarnprogWords, LogFileIsCreatedEmpty) {
+  TempDir dir;
+  dir.write("log.txt", "old contents");
+  RunResult r = varnprog(dir, {"-lflog.txt", "-i"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(dir.exists("log.txt"));
+  EXPECT_EQ(dir.read("log.txt"), "");
+  RunResult bad = varnprog(dir, {"-lfno/such/dir/log.txt"});
+  EXPECT_EQ(after_banner(bad), "Can't create log file no/such/dir/log.txt\n");
+  EXPECT_EQ(bad.status, 2);
+}
+
+TEST(VarnprogWords, OverlongWordsAreRefused) {
+  TempDir dir;
+  const std::string long_word = "gf" + std::string(198, '1');  // 200 characters
+  RunResult line = varnprog(dir, {"-" + long_word, "-gf1"}, "part=ATmega644");
+  std::string out = after_banner(line);
+  EXPECT_NE(out.find("199"), std::string::npos) << out;
+  EXPECT_EQ(out.substr(out.find('\n') + 1), "Fuse byte 1: e7\n");
+  EXPECT_EQ(line.status, 2);
+
+  RunResult typed = varnprog(dir, {}, "part=ATmega644", long_word + " gf1\n");
+  EXPECT_NE(typed.out.find("Fuse byte 1: e7\n-" + FINISHED), std::string::npos) << typed.out;
+  EXPECT_EQ(typed.status, 2);
+}
+
+TEST(VarnprogModes, InteractivePromptAfterEveryWord) {
+  TempDir dir;
+  RunResult r = varnprog(dir, {}, "part=ATmega644", "i   nv\n\n  gf1 bogus\n");
+  EXPECT_EQ(r.out, INTERACTIVE + BOARD_644 + "\n-" + "Signature bytes: 1e 96 9  Processor: ATmega644\n" +
+                       "-" + "-" + "Fuse byte 1: e7\n-" + "-" + FINISHED);
+  EXPECT_EQ(r.status, 0);
+
+  RunResult typed_exit = varnprog(dir, {}, "part=ATmega644", "gf3 e gf1\n");
+  EXPECT_EQ(typed_exit.out, INTERACTIVE + BOARD_644 + "\n-" + "Fuse byte 3: ff\n-");
+  EXPECT_EQ(typed_exit.status, 1);
+
+  RunResult dashed = varnprog(dir, {}, "part=ATmega644", "-e\n");  // the '-' belongs to the command line
+  EXPECT_EQ(dashed.out, INTERACTIVE + BOARD_644 + "\n-" + "-" + FINISHED);
+  EXPECT_EQ(dashed.status, 0);
+}
+
+TEST(VarnprogCommandFiles, EchoAndPromptsInBothModes) {
+  TempDir dir;
+  dir.write("cmds.txt", "gf3\n\n   gf2\tfcmds.txt\n");
+  const std::string file_run = "\n-gf3\nFuse byte 3: ff\n-gf2\nFuse byte 2: d9\n-fcmds.txt\n-";
+
+  RunResult typed = varnprog(dir, {}, "part=ATmega644", "fcmds.txt gf1\n");
+  EXPECT_EQ(typed.out, INTERACTIVE + BOARD_644 + "\n-" + file_run + "Fuse byte 1: e7\n-" + FINISHED);
+  EXPECT_EQ(typed.status, 0);
+
+  RunResult line = varnprog(dir, {"Fcmds.txt", "-gf1"}, "part=ATmega644");
+  EXPECT_EQ(after_banner(line), file_run + "Fuse byte 1: e7\n");
+  EXPECT_EQ(line.status, 0);
+
+  RunResult missing = varnprog(dir, {}, "part=ATmega644", "fnothere.txt\n");
+  EXPECT_EQ(missing.out, INTERACTIVE + BOARD_644 + "\n-" + "Can't open file named: nothere.txt\n" + "\n-" +
+                             FINISHED);
+  EXPECT_EQ(missing.status, 2);
+  RunResult missing_line = varnprog(dir, {"fnothere.txt", "-gf3"}, "part=ATmega644");
+  EXPECT_EQ(after_banner(missing_line), "Can't open file named: nothere.txt\nFuse byte 3: ff\n");
+  EXPECT_EQ(missing_line.status, 2);
+
+  dir.write("stop.txt", "gf3 e gf2\n");
+  RunResult stop = varnprog(dir, {"fstop.txt", "-gf1"}, "part=ATmega644");
+  EXPECT_EQ(after_banner(stop), "\n-gf3\nFuse byte 3: ff\n-e\n");
+  EXPECT_EQ(stop.status, 1);
+}
+
+TEST(VarnprogModes, FailureEarlierInTheRunMakesExitReport2) {
+  TempDir dir;
+  RunResult r = varnprog(dir, {}, "fault=absent", "x1 h e\n");
+  EXPECT_EQ(r.status, 2);
+  RunResult ok = varnprog(dir, {}, "fault=absent", "h e\n");  // the board check alone is a report
+  EXPECT_EQ(ok.status, 1);
+}
+
+}  // namespace

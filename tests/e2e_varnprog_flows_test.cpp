@@ -1,0 +1,293 @@
+// The download and upload commands of varnprog, end to end against the simulated
+// Varn board.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "run_program.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// HEX text of `data` placed from address 0, 16 bytes a record, with type 04 records
+// past 64 KiB; written here independently of the programmer's own writer.
+std::string hex_text(const Bytes& data) {
+  std::string text;
+  char line[80];
+  auto record = [&](unsigned count, unsigned address, unsigned type, const uint8_t* bytes) {
+    unsigned sum = count + (address >> 8) + (address & 0xFF) + type;
+    int n = std::snprintf(line, sizeof line, ":%02X%04X%02X", count, address & 0xFFFF, type);
+    for (unsigned k = 0; k < count; ++k) {
+      n += std::snprintf(line + n, sizeof line - n, "%02X", bytes[k]);
+      sum += bytes[k];
+    }
+    std::snprintf(line + n, sizeof line - n, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    text += line;
+  };
+  for (size_t b = 0; b < data.size(); b += 16) {
+    if (b % 65536 == 0 && b != 0) {
+      const uint8_t base[2] = {static_cast<uint8_t>(b >> 24), static_cast<uint8_t>(b >> 16)};
+      record(2, 0, 4, base);
+    }
+    record(static_cast<unsigned>(std::min<size_t>(16, data.size() - b)),
+           static_cast<unsigned>(b & 0xFFFF), 0, data.data() + b);
+  }
+  return text + ":00000001FF\n";
+}
+
+// Bytes of a HEX file by address (types 00, 02 and 04).
+std::map<uint32_t, uint8_t> hex_bytes(const std::string& text) {
+  std::map<uint32_t, uint8_t> bytes;
+  uint32_t base = 0;
+  size_t at = 0;
+  while ((at = text.find(':', at)) != std::string::npos) {
+    auto field = [&](size_t offset, size_t digits) {
+      return static_cast<uint32_t>(std::stoul(text.substr(at + 1 + offset, digits), nullptr, 16));
+    };
+    const uint32_t count = field(0, 2), address = field(2, 4), type = field(6, 2);
+    if (type == 0)
+      for (uint32_t k = 0; k < count; ++k) bytes[base + address + k] = static_cast<uint8_t>(field(8 + 2 * k, 2));
+    if (type == 2) base = field(8, 4) * 16;
+    if (type == 4) base = field(8, 4) << 16;
+    ++at;
+  }
+  return bytes;
+}
+
+Bytes random_bytes(size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  Bytes data(size);
+  for (auto& b : data) b = static_cast<uint8_t>(random() % 0xFF);  // never 0xFF
+  return data;
+}
+
+uint32_t crc32(const Bytes& data) {
+  uint32_t crc = 0xFFFFFFFF;
+  for (uint8_t b : data) {
+    crc ^= b;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  return ~crc;
+}
+
+// The flash of a part after a download of `data`: erased bytes stay 0xFF, and an odd
+// length programs its last word's high byte with the fill byte.
+std::string flash_crc(const Bytes& data, size_t flash_bytes) {
+  Bytes flash(flash_bytes, 0xFF);
+  std::copy(data.begin(), data.end(), flash.begin());
+  char text[16];
+  std::snprintf(text, sizeof text, "%08x", crc32(flash));
+  return text;
+}
+
+size_t count_of(const std::string& text, const std::string& piece) {
+  size_t n = 0;
+  for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
+  return n;
+}
+
+class Flows : public testing::Test {
+ protected:
+  RunResult run(const std::vector<std::string>& args, const std::string& board = "") {
+    std::string lpt = "sim:timing=fast,report=report.txt";
+    if (!board.empty()) lpt += "," + board;
+    RunOptions options;
+    options.args = args;
+    options.env = {{"LPT1", lpt}};
+    RunResult r = run_program("varnprog", options, dir);
+    EXPECT_FALSE(r.timed_out);
+    return r;
+  }
+  std::string report(const std::string& key) {
+    return report_value(dir.read("report.txt"), key).value_or("(missing " + key + ")");
+  }
+  TempDir dir;
+};
+
+TEST_F(Flows, FlashDownloadProgramsWholePagesAndVerifies) {
+  const Bytes data = random_bytes(0x123, 1);
+  dir.write("a.hex", hex_text(data));
+  RunResult r = run({"-dfa.hex"});
+  EXPECT_NE(r.out.find("Erase chip\nProgramming\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Bytes written to target 291  \n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Bytes written to target: 292  \r"), std::string::npos) << "146 words";
+  EXPECT_NE(r.out.find("Flash bytes read: 292  \r"), std::string::npos);
+  EXPECT_NE(r.out.find("Read back target to verify\n"), std::string::npos);
+  EXPECT_NE(r.out.find("\nTarget Flash matches a.hex\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(report("chip_erases"), "1");
+  EXPECT_EQ(report("page_writes"), "2");  // 128 words, then the 18 left over
+  EXPECT_EQ(report("flash_crc32"), flash_crc(data, 65536));
+}
+
+TEST_F(Flows, PagesFollowThePartsPageSize) {
+  dir.write("a130.hex", hex_text(random_bytes(130, 2)));
+  dir.write("a128.hex", hex_text(random_bytes(128, 3)));
+  dir.write("none.hex", ":00000001FF\n");
+  RunResult r = run({"-dfa130.hex", "-dfa128.hex", "-dfnone.hex"}, "part=ATmega168");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(report("page_writes"), "3");  // 64 + 1 words, then exactly one page
+  EXPECT_EQ(report("chip_erases"), "3");
+  EXPECT_NE(r.out.find("Bytes written to target 0  \n"), std::string::npos);
+  EXPECT_NE(r.out.find("\nTarget Flash matches none.hex\n"), std::string::npos) << r.out;
+  EXPECT_EQ(report("flash_crc32"), flash_crc({}, 16384)) << "an empty file leaves the chip erased";
+}
+
+TEST_F(Flows, NoVerifyHoldsForOneDownloadAndTheRecordTypeForAll) {
+  dir.write("a.hex", hex_text(random_bytes(40, 4)));
+  const Bytes big = random_bytes(70000, 5);
+  dir.write("big.hex", hex_text(big));
+  dir.write("out.hex", "an older upload\n");
+  RunResult r = run({"-nv", "-dfa.hex", "-t2", "-dfbig.hex", "-ufout.hex"}, "part=ATmega128");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(count_of(r.out, "Read back target to verify\n"), 1u);
+  EXPECT_GT(r.out.find("Read back target to verify\n"), r.out.find("Bytes written to target 40  \n"));
+  EXPECT_NE(r.out.find("\nTarget Flash matches big.hex\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Write Flash/EEPROM data to out.hex\n"), std::string::npos);
+  const std::string text = dir.read("out.hex");
+  EXPECT_NE(text.find(":020000021000ec\n"), std::string::npos) << "t2 outlives the downloads";
+  auto bytes = hex_bytes(text);
+  ASSERT_EQ(bytes.size(), big.size());
+  for (size_t i = 0; i < big.size(); ++i) ASSERT_EQ(bytes[static_cast<uint32_t>(i)], big[i]) << i;
+}
+
+TEST_F(Flows, EepromDownloadComparesUpToTheLastProgrammedByteOfTheReadBack) {
+  dir.write("old.hex", hex_text(random_bytes(32, 6)));
+  const Bytes fresh = random_bytes(16, 7);
+  dir.write("new.hex", hex_text(fresh));
+  RunResult r = run({"-deold.hex", "-denew.hex", "-ueout.hex"}, "part=ATmega168");
+  EXPECT_NE(r.out.find("Target matches old.hex\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("load file length = 16\nProgramming\nBytes written to target 16\n"
+                       "Read back target to verify\nRead 512 target EEPROM bytes\n"
+                       "\n16 bytes mismatched\nERROR - Target does not match new.hex\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.status, 2) << "a mismatch is a failure of the run";
+  EXPECT_EQ(report("chip_erases"), "0");
+  EXPECT_EQ(report("eeprom_writes"), "48");
+  auto bytes = hex_bytes(dir.read("out.hex"));
+  ASSERT_EQ(bytes.size(), 32u);
+  for (size_t i = 0; i < fresh.size(); ++i) EXPECT_EQ(bytes[static_cast<uint32_t>(i)], fresh[i]);
+}
+
+TEST_F(Flows, UploadOfAnErasedEepromHoldsOnlyTheEndRecord) {
+  RunResult r = run({"-ueout.hex"});
+  EXPECT_NE(r.out.find("Read 2048 target EEPROM bytes\nWrite Flash/EEPROM data to out.hex\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(dir.read("out.hex"), ":00000001FF\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Flows, DownloadToAllProcessorsRunsFourPasses) {
+  const Bytes data = random_bytes(100, 8);
+  dir.write("a.hex", hex_text(data));
+  RunResult r = run({"-nv", "-daa.hex", "-damissing.hex"}, "part=ATmega88");
+  for (int p = 2; p <= 5; ++p)
+    EXPECT_EQ(count_of(r.out, "Reset " + std::to_string(p) + ": "), 2u) << r.out;
+  EXPECT_EQ(count_of(r.out, "load file length = 100\nErase chip\nProgramming\n"), 4u);
+  EXPECT_EQ(count_of(r.out, "Bytes written to target: 100  \r100 bytes written to target\n"), 4u);
+  EXPECT_EQ(count_of(r.out, "Target matches a.hex\n"), 3u) << "nv holds for the first pass only";
+  EXPECT_EQ(count_of(r.out, "Can't open download file\n"), 4u);
+  EXPECT_EQ(report("chip_erases"), "4");
+  EXPECT_EQ(report("flash_crc32"), flash_crc(data, 8192));
+  EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(Flows, LoadOnlyResetsTheSettingsOnlyWhenVerifying) {
+  dir.write("a.hex", hex_text(random_bytes(8, 9)));
+  RunResult r = run({"-sf00", "-lda.hex", "-sf", "-nv", "-sf00", "-lda.hex", "-sf"});
+  EXPECT_NE(r.out.find("Fill char=0\nFill char=ff\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Fill char=0\nFill char=0\n"), std::string::npos) << r.out;
+  EXPECT_EQ(report("instructions"), "0") << "ld never talks to the target";
+
+  RunResult missing = run({"-ldnothere.hex"});
+  EXPECT_NE(missing.out.find("Can't open download file\n"), std::string::npos);
+  EXPECT_EQ(missing.status, 2);
+}
+
+TEST_F(Flows, MissingOrRefusedFilesNeverEraseTheChip) {
+  const Bytes data = random_bytes(64, 10);
+  dir.write("good.hex", hex_text(data));
+  dir.write("bad.hex", ":10000000000102030405060708090A0B0C0D0E0F78\n:100010000001020304050607Z8090A0B0C0D0E0F68\n");
+  dir.write("cut.hex", ":1000000000010203");
+  dir.write("far.hex", ":020000040006F4\n:0100000055AA\n");
+  dir.write("big.hex", hex_text(random_bytes(4097, 11)));
+  dir.write("bigee.hex", hex_text(random_bytes(257, 12)));
+  RunResult r = run({"-dfgood.hex", "-dfnothere.hex", "-dfbad.hex", "-dfcut.hex", "-dffar.hex",
+                     "-dfbig.hex", "-debigee.hex", "-dabig.hex"},
+                    "part=ATmega48");
+  EXPECT_NE(r.out.find("Can't open download file\n"), std::string::npos);
+  EXPECT_NE(r.out.find("bad.hex line 2: not a hexadecimal field - download refused\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("cut.hex line 1: record cut short by the end of the file - download refused\n"), std::string::npos);
+  EXPECT_NE(r.out.find("far.hex line 2: data up to 0x60001 beyond the 364000-byte image - download refused\n"), std::string::npos);
+  EXPECT_NE(r.out.find("big.hex: 4097 bytes do not fit the 4096-byte flash of the ATmega48 - download refused\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("bigee.hex: 257 bytes do not fit the 256-byte EEPROM of the ATmega48 - download refused\n"), std::string::npos) << r.out;
+  EXPECT_EQ(count_of(r.out, "big.hex: 4097 bytes do not fit"), 5u) << "df once, da four times";
+  EXPECT_EQ(report("chip_erases"), "1") << "only good.hex erased the chip";
+  EXPECT_EQ(report("eeprom_writes"), "0");
+  EXPECT_EQ(report("flash_crc32"), flash_crc(data, 4096));
+  EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(Flows, AWrongChecksumStillLoadsWithAWarning) {
+  dir.write("a.hex", ":03000000010203F0\n:00000001FF\n");
+  RunResult r = run({"-dfa.hex"});
+  EXPECT_NE(r.out.find("a.hex line 1: checksum f0 should be f7 - loaded anyway\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nTarget Flash matches a.hex\n"), std::string::npos);
+  EXPECT_EQ(report("flash_crc32"), flash_crc({1, 2, 3}, 65536));
+}
+
+TEST_F(Flows, UnrecognisedTargetsAreNeverTouched) {
+  dir.write("a.hex", hex_text(random_bytes(16, 13)));
+  dir.write("keep.hex", "precious\n");
+  for (std::string board : {"fault=absent", "part=ATmega328P"}) {
+    RunResult r = run({"-nv", "-dfa.hex", "-sf", "-dea.hex", "-uekeep.hex", "-ufkeep.hex", "-daa.hex"}, board);
+    EXPECT_EQ(count_of(r.out, "Target not recognised - download refused\n"), 6u) << board << r.out;
+    EXPECT_EQ(count_of(r.out, "Target not recognised - upload refused\n"), 2u) << board;
+    EXPECT_NE(r.out.find("Fill char=ff"), std::string::npos) << "the refused flow still resets";
+    EXPECT_EQ(r.out.find("Erase chip"), std::string::npos);
+    EXPECT_EQ(r.out.find("Programming\n"), std::string::npos);
+    EXPECT_EQ(dir.read("keep.hex"), "precious\n");
+    EXPECT_EQ(r.status, 2);
+  }
+}
+
+TEST_F(Flows, ABusyTargetTimesOut) {
+  dir.write("a.hex", hex_text(random_bytes(16, 14)));
+  dir.write("e.hex", hex_text(random_bytes(2, 15)));
+  RunResult r = run({"-dfa.hex", "-dee.hex"}, "fault=busy");
+  EXPECT_NE(r.out.find("Erase chip\nError - Erase chip timeout\n"), std::string::npos) << r.out;
+  EXPECT_EQ(count_of(r.out, "Programming\n"), 1u) << "the erase time-out skips programming";
+  EXPECT_EQ(count_of(r.out, "Error - EEPROM write timeout\n"), 2u);
+  EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(Flows, FaultyChipsFailVerification) {
+  const Bytes data = random_bytes(291, 16);
+  dir.write("a.hex", hex_text(data));
+  RunResult readonly = run({"-dfa.hex"}, "fault=readonly");
+  EXPECT_NE(readonly.out.find("\n291 bytes mismatched\n\nERROR - Target does not match a.hex\n"), std::string::npos) << readonly.out;
+  EXPECT_EQ(readonly.status, 2);
+
+  RunResult flip = run({"-dfa.hex"}, "fault=flip:100");
+  const size_t verdict = flip.out.find(" bytes mismatched\n\nERROR - Target does not match a.hex\n");
+  ASSERT_NE(verdict, std::string::npos) << flip.out;
+  const int mismatched = std::stoi(flip.out.substr(flip.out.rfind('\n', verdict) + 1));
+  EXPECT_GE(mismatched, 2);  // every 100th of 292 programmed bytes
+  EXPECT_LE(mismatched, 3);
+  EXPECT_EQ(flip.status, 2);
+
+  RunResult locked = run({"-dfa.hex"}, "fault=locked");
+  EXPECT_NE(locked.out.find("\nTarget Flash matches a.hex\n"), std::string::npos) << locked.out;
+  EXPECT_EQ(report("flash_crc32"), flash_crc(data, 65536));
+  EXPECT_EQ(locked.status, 0);
+}
+
+}  // namespace

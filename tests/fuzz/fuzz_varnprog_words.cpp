@@ -1,0 +1,57 @@
+// links: programmer_core
+// The programmer's dispatcher fed any stream of words, against the simulated Varn
+// board in fast mode with the delay calibrated to nothing. Words that end the run or
+// write files of their own naming are left out.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <strings.h>
+
+#include "commands.h"
+#include "console.h"
+#include "delay.h"
+#include "parts.h"
+#include "port.h"
+#include "settings.h"
+
+namespace {
+
+bool set_up() {
+  setenv("LPT1", "sim:board=varn,timing=fast", 1);
+  std::FILE* in = std::freopen("/dev/null", "r", stdin);
+  std::FILE* out = std::freopen("/dev/null", "w", stdout);
+  (void)in;
+  (void)out;
+  loops_per_us = 0;
+  if (bind_port_library() != 0) std::abort();
+  settings.hex_extended_record_type = 4;
+  init_part_table();
+  reset_settings();
+  return true;
+}
+
+bool skipped(const std::string& word) {
+  char first = static_cast<char>(std::tolower(static_cast<unsigned char>(word[0])));
+  return first == 'e' || strncasecmp(word.c_str(), "lf", 2) == 0 || strncasecmp(word.c_str(), "ue", 2) == 0 ||
+         strncasecmp(word.c_str(), "uf", 2) == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static bool ready = set_up();
+  (void)ready;
+  std::string text(reinterpret_cast<const char*>(data), size);
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find_first_of(std::string(" \t\r\n\0", 5), at);
+    if (end == std::string::npos) end = text.size();
+    std::string word = text.substr(at, end - at);
+    at = end + 1;
+    if (word.empty() || word.size() > MAX_WORD_LENGTH || skipped(word)) continue;
+    dispatch_command(word.c_str());
+  }
+  return 0;
+}

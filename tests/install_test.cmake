@@ -1,0 +1,149 @@
+# cmake -DCHECK=install|man|package -DBUILD_DIR=... -DSOURCE_DIR=... -DSCRATCH=... -P install_test.cmake
+#
+# install: `cmake --install` into a scratch prefix, then the prefix is moved, so the
+#          programs can only find libio.so through their relative run path; both
+#          programs run there on the simulated boards.
+# man:     both manual pages format without a single groff warning.
+# package: `cpack -G DEB` makes a package holding the same tree, and the programs
+#          unpacked from it run.
+
+cmake_minimum_required(VERSION 3.25)
+
+function(fail)
+  string(JOIN "" text ${ARGN})
+  message(FATAL_ERROR "${text}")
+endfunction()
+
+# Runs an installed program in a fresh working folder with a tiny delay calibration
+# and the simulated board that `lpt1` names, and checks its exit status and that it
+# printed `expect`.
+function(run_expect lpt1 program expect)
+  set(work ${SCRATCH}/work)
+  file(REMOVE_RECURSE ${work})
+  file(MAKE_DIRECTORY ${work})
+  file(WRITE ${work}/gcal.txt "1")
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -E env LPT1=${lpt1} ${program} ${ARGN}
+    WORKING_DIRECTORY ${work}
+    INPUT_FILE /dev/null
+    OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status
+    TIMEOUT 120)
+  if(NOT status EQUAL 0)
+    fail("${program} ${ARGN}: exit status ${status}\n--- stdout\n${out}\n--- stderr\n${err}")
+  endif()
+  string(FIND "${out}" "${expect}" at)
+  if(at EQUAL -1)
+    fail("${program} ${ARGN}: no \"${expect}\" in its output\n--- stdout\n${out}\n--- stderr\n${err}")
+  endif()
+endfunction()
+
+function(expect_files root)
+  foreach(f ${ARGN})
+    if(NOT EXISTS ${root}/${f})
+      fail("missing after install: ${root}/${f}")
+    endif()
+  endforeach()
+endfunction()
+
+set(installed_files
+  bin/varnprog bin/pavolt lib/libio.so
+  share/man/man1/varnprog.1 share/man/man1/pavolt.1
+  share/doc/varn-tools/60-varn-parport.rules
+  share/doc/varn-tools/examples/pavoltconfig.txt
+  share/doc/varn-tools/examples/production-atmega644.txt
+  share/doc/varn-tools/examples/blink-pattern-eeprom.hex
+  share/doc/varn-tools/examples/blink.c)
+foreach(part atmega16 atmega32 atmega48 atmega88 atmega168 atmega644 atmega128)
+  list(APPEND installed_files share/doc/varn-tools/examples/blink-${part}.hex)
+endforeach()
+
+# The programs must find libio.so by a run path relative to themselves: an absolute
+# entry would tie the tree to one place (or to the build folder).
+function(expect_relative_run_path root)
+  foreach(program varnprog pavolt)
+    file(READ_ELF ${root}/bin/${program} RUNPATH run_path CAPTURE_ERROR error)
+    if(error)
+      fail("${root}/bin/${program}: ${error}")
+    endif()
+    string(REPLACE ":" ";" entries "${run_path}")
+    if(NOT "$ORIGIN/../lib" IN_LIST entries)
+      fail("${program}: run path '${run_path}' lacks $ORIGIN/../lib")
+    endif()
+    foreach(entry ${entries})
+      if(entry MATCHES "^/")
+        fail("${program}: absolute run path entry '${entry}'")
+      endif()
+    endforeach()
+  endforeach()
+endfunction()
+
+# Both programs, wherever `root` holds bin/ and lib/.
+function(run_both root)
+  expect_relative_run_path(${root})
+  run_expect(sim:timing=fast ${root}/bin/varnprog "Signature bytes: 1e 96 9  " -i)
+  run_expect(sim ${root}/bin/pavolt "Default settings:" -p)
+endfunction()
+
+file(REMOVE_RECURSE ${SCRATCH})
+file(MAKE_DIRECTORY ${SCRATCH})
+
+if(CHECK STREQUAL "install")
+  execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${SCRATCH}/first
+                  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    fail("cmake --install failed (${status}):\n${out}\n${err}")
+  endif()
+  # Moved after installing: an absolute run path or a library found in the build
+  # tree would now fail or be caught by the missing-file check.
+  file(RENAME ${SCRATCH}/first ${SCRATCH}/moved)
+  expect_files(${SCRATCH}/moved ${installed_files})
+  file(GLOB stray ${SCRATCH}/moved/share/doc/varn-tools/examples/CMakeLists.txt)
+  if(stray)
+    fail("the examples' build file was installed as an example")
+  endif()
+  run_both(${SCRATCH}/moved)
+
+elseif(CHECK STREQUAL "man")
+  find_program(GROFF groff)
+  if(NOT GROFF)
+    message("SKIPPED: groff is not installed")
+    return()
+  endif()
+  foreach(page varnprog pavolt)
+    execute_process(COMMAND ${GROFF} -man -Tutf8 -ww -z ${SOURCE_DIR}/docs/man/${page}.1
+                    OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
+    if(NOT status EQUAL 0 OR NOT err STREQUAL "")
+      fail("${page}.1 does not format cleanly (status ${status}):\n${err}")
+    endif()
+  endforeach()
+
+elseif(CHECK STREQUAL "package")
+  find_program(CPACK cpack HINTS ${CMAKE_COMMAND}/..)
+  find_program(DPKG_DEB dpkg-deb)
+  if(NOT DPKG_DEB)
+    message("SKIPPED: dpkg-deb is not installed")
+    return()
+  endif()
+  execute_process(COMMAND ${CPACK} -G DEB --config ${BUILD_DIR}/CPackConfig.cmake
+                          -B ${SCRATCH}/deb
+                  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
+  file(GLOB debs ${SCRATCH}/deb/varn-tools_*.deb)
+  list(LENGTH debs count)
+  if(NOT status EQUAL 0 OR NOT count EQUAL 1)
+    fail("cpack -G DEB made ${count} packages (status ${status}):\n${out}\n${err}")
+  endif()
+  execute_process(COMMAND ${DPKG_DEB} --field ${debs} Package Depends
+                  OUTPUT_VARIABLE fields RESULT_VARIABLE status)
+  if(NOT fields MATCHES "Package: varn-tools" OR NOT fields MATCHES "Depends: .*libc6")
+    fail("package control fields are wrong:\n${fields}")
+  endif()
+  execute_process(COMMAND ${DPKG_DEB} -x ${debs} ${SCRATCH}/root RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    fail("dpkg-deb -x failed (${status})")
+  endif()
+  expect_files(${SCRATCH}/root/usr ${installed_files})
+  run_both(${SCRATCH}/root/usr)
+
+else()
+  fail("unknown CHECK '${CHECK}'")
+endif()

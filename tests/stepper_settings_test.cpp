@@ -1,0 +1,99 @@
+// Defaults, the configuration file's words, the derived limits and the reports.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "run_state.h"
+#include "settings.h"
+#include "stepper_fake_port.h"
+
+namespace {
+
+class Config : public FakePort {
+ protected:
+  void SetUp() override {
+    FakePort::SetUp();
+    store_default_settings();
+    run_failed = 0;
+  }
+  // Reads `text` as the configuration file and derives the limits; returns what it printed.
+  static std::string load(const std::string& text) {
+    std::FILE* file = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+    std::string out = printed([&] { read_config(file, "pavoltconfig.txt"); });
+    std::fclose(file);
+    derive_delay_limits();
+    return out;
+  }
+};
+
+TEST_F(Config, DefaultLimitsAndResolution) {
+  derive_delay_limits();
+  EXPECT_EQ(settings.x_min_delay_us, 285);
+  EXPECT_EQ(settings.x_max_delay_us, 100000);
+  uint32_t bits;
+  std::memcpy(&bits, &settings.x_resolution, sizeof bits);
+  EXPECT_EQ(bits, 0x3983126Fu);
+}
+
+TEST_F(Config, ExampleFileWithCapitalKeys) {
+  EXPECT_EQ(load("max_x_step_pps 3000\nX_AXIS_ENABLE off\ny_axis_direction ccw\nz_step_mode Half\n"), "");
+  EXPECT_EQ(settings.max_x_step_pps, 3000);
+  EXPECT_EQ(settings.x_min_delay_us, 333);
+  EXPECT_EQ(printed(print_axis_status), "Axis Status:  X W CW OFF, Y W CCW ON, Z H CW ON, A W CW ON\n");
+  EXPECT_EQ(run_failed, 0);
+}
+
+TEST_F(Config, StrayWordsRepeatsAndUnknownValues) {
+  load("remark MAX_X_STEP_PPS four min_x_step_pps 20 x_axis_enable maybe on\n"
+       "max_y_step_pps 4000 max_y_step_pps 2000 max_feedrate 12.5 a_resolution 1e-3\n"
+       "a_axis_direction CCW a_axis_direction sideways");
+  EXPECT_EQ(settings.max_x_step_pps, 3500);  // "four" is no number: skipped as a non-key
+  EXPECT_EQ(settings.min_x_step_pps, 20);
+  EXPECT_EQ(settings.x_max_delay_us, 50000);
+  EXPECT_EQ(settings.x_axis_enable, 1);      // "maybe" consumed; "on" is no key
+  EXPECT_EQ(settings.max_y_step_pps, 2000);
+  EXPECT_FLOAT_EQ(settings.max_feedrate, 12.5f);
+  EXPECT_FLOAT_EQ(settings.a_resolution, 0.001f);
+  EXPECT_EQ(settings.a_axis_direction, 1);
+}
+
+TEST_F(Config, NumberRunIntoTheNextKeyIsSplitAsAConversionWould) {
+  load("max_x_step_pps 1000min_x_step_pps 50");
+  EXPECT_EQ(settings.max_x_step_pps, 1000);
+  EXPECT_EQ(settings.min_x_step_pps, 50);
+}
+
+TEST_F(Config, RatesOfZeroOrBelowAreRefusedByName) {
+  std::string out = load("max_x_step_pps 0 min_x_step_pps -5 min_z_step_pps 99999999999");
+  EXPECT_EQ(settings.max_x_step_pps, 3500);
+  EXPECT_EQ(settings.min_x_step_pps, 10);
+  EXPECT_EQ(settings.min_z_step_pps, 10);
+  EXPECT_EQ(settings.x_min_delay_us, 285);
+  EXPECT_EQ(settings.x_max_delay_us, 100000);
+  EXPECT_NE(out.find("max_x_step_pps"), std::string::npos);
+  EXPECT_NE(out.find("min_x_step_pps"), std::string::npos);
+  EXPECT_NE(out.find("min_z_step_pps"), std::string::npos);
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 3);
+  EXPECT_EQ(run_failed, 1);
+}
+
+TEST_F(Config, WordsOverFiftyNineCharactersAreRefusedNotOverflowed) {
+  std::string long_word(60, 'w');
+  std::string out = load("x_step_mode " + long_word + " y_step_mode " + std::string(59, 'q'));
+  EXPECT_EQ(settings.x_step_mode, 'w');
+  EXPECT_EQ(settings.y_step_mode, 'q');
+  EXPECT_NE(out.find("59"), std::string::npos);
+  EXPECT_EQ(run_failed, 1);
+}
+
+TEST_F(Config, InitDrivesEveryLineLowAndEveryAuxOffFirst) {
+  fake::data = 0xFF;
+  fake::control = 0x04;  // all aux on
+  init_settings();
+  EXPECT_EQ(fake::data, 0x00);
+  EXPECT_EQ(fake::control & 0x0F, 0x0B);
+  ASSERT_GE(fake::calls.size(), 12u);
+  for (unsigned line = 0; line < 8; ++line) EXPECT_EQ(fake::calls[line].bit, static_cast<int>(line));
+}
+
+}  // namespace
