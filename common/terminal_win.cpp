@@ -8,7 +8,12 @@
 #include <conio.h>
 #include <windows.h>
 
-#include <cstring>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
 
 #include "interrupt.h"
 #include "terminal.h"
@@ -16,7 +21,7 @@
 namespace {
 
 constexpr char CONSOLE_EOF = 0x1A;  // Ctrl+Z
-constexpr DWORD PIPE_POLL_MS = 2;   // a waiting word read looks at the pipe this often
+constexpr int PIPE_POLL_MS = 5;  // a waiting read looks for Ctrl+C this often
 
 bool keys_mode = false;
 
@@ -50,15 +55,71 @@ long console_line(char* buffer, size_t size) {
   }
 }
 
-// Bytes waiting in a pipe: >0 read, 0 none, -1 the writer has closed it.
+// A pipe is read by a thread of its own, blocking, into a buffer that the program
+// takes from without waiting. PeekNamedPipe would do without the thread on Windows
+// itself, but not on every system that runs Windows programs (wine answers "not
+// supported" for a pipe from its host), and a blocking read alone could neither
+// answer kbhit nor let Ctrl+C stop a program that waits for its next word.
+struct PipeReader {
+  std::mutex lock;
+  std::condition_variable arrived;
+  std::string bytes;
+  bool ended = false;
+};
+
+HANDLE reader_handle = nullptr;
+std::shared_ptr<PipeReader> reader;
+
+PipeReader& pipe_reader(HANDLE h) {
+  if (!reader || reader_handle != h) {
+    // A new standard input: whatever the last one held is left behind with it.
+    reader = std::make_shared<PipeReader>();
+    reader_handle = h;
+    std::thread([h, r = reader] {
+      char buffer[4096];
+      for (;;) {
+        DWORD got = 0;
+        bool ok = ReadFile(h, buffer, sizeof buffer, &got, nullptr) != 0 && got > 0;
+        std::lock_guard<std::mutex> hold(r->lock);
+        if (ok) r->bytes.append(buffer, got);
+        else r->ended = true;
+        r->arrived.notify_all();
+        if (!ok) return;
+      }
+    }).detach();
+  }
+  return *reader;
+}
+
+// Takes what the reader holds: >0 bytes, 0 none yet, -1 the pipe has ended.
+long take_bytes(PipeReader& r, char* buffer, size_t size) {
+  if (r.bytes.empty()) return r.ended ? -1 : 0;
+  size_t n = r.bytes.size() < size ? r.bytes.size() : size;
+  r.bytes.copy(buffer, n);
+  r.bytes.erase(0, n);
+  return static_cast<long>(n);
+}
+
 long pipe_now(HANDLE h, char* buffer, size_t size) {
-  DWORD available = 0;
-  if (!PeekNamedPipe(h, nullptr, 0, nullptr, &available, nullptr)) return -1;
-  if (available == 0) return 0;
-  DWORD got = 0;
-  DWORD want = available < chunk(size) ? available : chunk(size);
-  if (!ReadFile(h, buffer, want, &got, nullptr) || got == 0) return -1;
-  return static_cast<long>(got);
+  PipeReader& r = pipe_reader(h);
+  std::lock_guard<std::mutex> hold(r.lock);
+  return take_bytes(r, buffer, size);
+}
+
+// Waits in short slices, so a Ctrl+C (which only sets a flag) stops the program.
+long pipe_wait(HANDLE h, char* buffer, size_t size) {
+  PipeReader& r = pipe_reader(h);
+  std::unique_lock<std::mutex> hold(r.lock);
+  for (;;) {
+    long n = take_bytes(r, buffer, size);
+    if (n != 0) return n;
+    r.arrived.wait_for(hold, std::chrono::milliseconds(PIPE_POLL_MS));
+    if (interrupt_signal) {
+      hold.unlock();
+      check_interrupt();
+      hold.lock();
+    }
+  }
 }
 
 // A file (or the NUL device) never makes a reader wait: what isn't there has ended.
@@ -92,13 +153,6 @@ long read_input_wait(char* buffer, size_t size) {
     check_interrupt();
     return 1;
   }
-  if (GetFileType(h) != FILE_TYPE_PIPE) return file_read(h, buffer, size);
-  // A pipe is watched rather than read blocking, so Ctrl+C (which only sets a flag)
-  // stops a program that waits for its next word.
-  for (;;) {
-    long n = pipe_now(h, buffer, size);
-    if (n != 0) return n;
-    check_interrupt();
-    Sleep(PIPE_POLL_MS);
-  }
+  if (GetFileType(h) == FILE_TYPE_PIPE) return pipe_wait(h, buffer, size);
+  return file_read(h, buffer, size);
 }
