@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "port_call.h"
+
 constexpr uint16_t LPT_DATA = 0x378;     // outputs, bits 0..7
 constexpr uint16_t LPT_STATUS = 0x379;   // inputs, bits 3..7; bit 7 reads inverted against its pin
 constexpr uint16_t LPT_CONTROL = 0x37A;  // outputs, bits 0..3; bits 0, 1, 3 inverted against their pins
@@ -17,8 +19,8 @@ enum PortEntry {
 
 extern const char* const port_entry_names[PORT_ENTRY_COUNT];
 
-using PortBitFn = void (*)(short port, char bit);
-using PortGetBitFn = short (*)(short port, char bit);
+using PortBitFn = void(PORT_CALL*)(short port, char bit);
+using PortGetBitFn = short(PORT_CALL*)(short port, char bit);
 
 struct PortTable {
   void* handle = nullptr;

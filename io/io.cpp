@@ -109,25 +109,25 @@ std::unique_ptr<Backend> open_backend(const char* setting, std::string& message)
 
 extern "C" {
 
-void PortOut(short port, char data) { write_byte(port, static_cast<uint8_t>(data)); }
+void PORT_CALL PortOut(short port, char data) { write_byte(port, static_cast<uint8_t>(data)); }
 
-void PortWordOut(short port, short data) {
+void PORT_CALL PortWordOut(short port, short data) {
   write_byte(port, static_cast<uint8_t>(data & 0xFF));
   write_byte(static_cast<short>(port + 1), static_cast<uint8_t>((data >> 8) & 0xFF));
 }
 
-void PortDWordOut(short port, int data) {
+void PORT_CALL PortDWordOut(short port, int data) {
   for (int i = 0; i < 4; ++i)
     write_byte(static_cast<short>(port + i), static_cast<uint8_t>((static_cast<unsigned>(data) >> (8 * i)) & 0xFF));
 }
 
-char PortIn(short port) { return static_cast<char>(read_byte(port)); }
+char PORT_CALL PortIn(short port) { return static_cast<char>(read_byte(port)); }
 
-short PortWordIn(short port) {
+short PORT_CALL PortWordIn(short port) {
   return static_cast<short>(read_byte(port) | (read_byte(static_cast<short>(port + 1)) << 8));
 }
 
-int PortDWordIn(short port) {
+int PORT_CALL PortDWordIn(short port) {
   unsigned value = 0;
   for (int i = 0; i < 4; ++i) value |= static_cast<unsigned>(read_byte(static_cast<short>(port + i))) << (8 * i);
   return static_cast<int>(value);
@@ -135,17 +135,17 @@ int PortDWordIn(short port) {
 
 // The bit operations read the register, change one bit and write it back, so the
 // other seven bits keep their values.
-void SetPortBit(short port, char bit) { write_byte(port, static_cast<uint8_t>(read_byte(port) | mask_of(bit))); }
+void PORT_CALL SetPortBit(short port, char bit) { write_byte(port, static_cast<uint8_t>(read_byte(port) | mask_of(bit))); }
 
-void ClrPortBit(short port, char bit) {
+void PORT_CALL ClrPortBit(short port, char bit) {
   write_byte(port, static_cast<uint8_t>(read_byte(port) & static_cast<uint8_t>(~mask_of(bit))));
 }
 
-void NotPortBit(short port, char bit) { write_byte(port, static_cast<uint8_t>(read_byte(port) ^ mask_of(bit))); }
+void PORT_CALL NotPortBit(short port, char bit) { write_byte(port, static_cast<uint8_t>(read_byte(port) ^ mask_of(bit))); }
 
-short GetPortBit(short port, char bit) { return (read_byte(port) & mask_of(bit)) ? -1 : 0; }
+short PORT_CALL GetPortBit(short port, char bit) { return (read_byte(port) & mask_of(bit)) ? -1 : 0; }
 
-short IsDriverInstalled(void) {
+short PORT_CALL IsDriverInstalled(void) {
   io::Backend* b = try_port(nullptr);
   return b && b->ok() ? 1 : 0;
 }

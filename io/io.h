@@ -5,21 +5,23 @@
 // address and, for the bit operations, a bit number 0 to 7.
 #pragma once
 
+#include "../common/port_call.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-void PortOut(short port, char data);
-void PortWordOut(short port, short data);
-void PortDWordOut(short port, int data);
-char PortIn(short port);
-short PortWordIn(short port);
-int PortDWordIn(short port);
-void SetPortBit(short port, char bit);
-void ClrPortBit(short port, char bit);
-void NotPortBit(short port, char bit);
-short GetPortBit(short port, char bit);  // -1 when the bit reads 1, 0 when it reads 0
-short IsDriverInstalled(void);
+PORT_EXPORT void PORT_CALL PortOut(short port, char data);
+PORT_EXPORT void PORT_CALL PortWordOut(short port, short data);
+PORT_EXPORT void PORT_CALL PortDWordOut(short port, int data);
+PORT_EXPORT char PORT_CALL PortIn(short port);
+PORT_EXPORT short PORT_CALL PortWordIn(short port);
+PORT_EXPORT int PORT_CALL PortDWordIn(short port);
+PORT_EXPORT void PORT_CALL SetPortBit(short port, char bit);
+PORT_EXPORT void PORT_CALL ClrPortBit(short port, char bit);
+PORT_EXPORT void PORT_CALL NotPortBit(short port, char bit);
+PORT_EXPORT short PORT_CALL GetPortBit(short port, char bit);  // -1 when the bit reads 1, 0 when it reads 0
+PORT_EXPORT short PORT_CALL IsDriverInstalled(void);
 
 #ifdef __cplusplus
 }

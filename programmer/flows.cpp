@@ -77,7 +77,7 @@ void verdict(int length, const char* match_format, const char* mismatch_format) 
   }
 }
 
-// Reads the identified part's whole flash or EEPROM and writes it, trimmed of its
+// Reads the identified part's whole flash or EEPROM and writes it, without its
 // trailing 0xFF bytes, to the upload file.
 void upload(const char* name, bool flash) {
   store_name(settings.upload_file_name, name);
@@ -97,7 +97,10 @@ void upload(const char* name, bool flash) {
     } else {
       read_eeprom(size);
     }
-    if (write_hex_file(settings.upload_file_name, trimmed_length(size)) < 0) note_failure();
+    // Verification trims by trimmed_length, whose scan never looks at the last byte;
+    // an upload trimmed that way would drop the memory's last byte from the file, or
+    // every byte when only the last one holds data. An upload keeps every data byte.
+    if (write_hex_file(settings.upload_file_name, data_length(size)) < 0) note_failure();
   }
   reset_settings();
 }

@@ -124,6 +124,12 @@ int trimmed_length(int length) {
   return n + 1;
 }
 
+int data_length(int length) {
+  length = clamp_length(length);
+  while (length > 0 && readback_image[length - 1] == 0xFF) --length;
+  return length;
+}
+
 int compare_images(int length) {
   length = clamp_length(length);
   int mismatched = 0;

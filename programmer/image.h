@@ -14,4 +14,6 @@ int write_eeprom(int length);
 void read_flash(int length);
 void read_eeprom(int length);
 int trimmed_length(int length);
+// readback_image[0, length) without its trailing 0xFF bytes, every other byte kept.
+int data_length(int length);
 int compare_images(int length);

@@ -185,6 +185,21 @@ TEST_F(Flows, UploadOfAnErasedEepromHoldsOnlyTheEndRecord) {
   EXPECT_EQ(r.status, 0);
 }
 
+TEST_F(Flows, UploadKeepsEveryDataByteUpToTheMemorysLast) {
+  // A full EEPROM, and one that holds data only in its last byte: both come back whole.
+  Bytes full = random_bytes(256, 21);
+  Bytes last(256, 0xFF);
+  last[255] = 0x56;
+  for (const Bytes* data : {&full, &last}) {
+    dir.write("e.hex", hex_text(*data));
+    RunResult r = run({"-nv", "-dee.hex", "-ueback.hex"}, "part=ATmega48");
+    EXPECT_EQ(r.status, 0) << r.out;
+    std::map<uint32_t, uint8_t> back = hex_bytes(dir.read("back.hex"));
+    EXPECT_EQ(back.size(), 256u);
+    for (uint32_t i = 0; i < 256; ++i) EXPECT_EQ(back[i], (*data)[i]) << i;
+  }
+}
+
 TEST_F(Flows, DownloadToAllProcessorsRunsFourPasses) {
   const Bytes data = random_bytes(100, 8);
   dir.write("a.hex", hex_text(data));

@@ -32,16 +32,46 @@ void TempDir::write(const std::string& name, const std::string& text) const {
   out << text;
 }
 
+namespace {
+
+// With VARN_WINE_PROGRAMS naming a Windows build folder, the suites run the .exe
+// programs of that folder under wine instead of the Linux ones: one set of
+// end-to-end suites for both builds.
+const char* wine_programs() {
+  const char* folder = std::getenv("VARN_WINE_PROGRAMS");
+  return folder && *folder ? folder : nullptr;
+}
+
+// A Windows program writes its text in text mode: every "\n" becomes "\r\n".
+// Dropping the "\r" before each "\n" undoes exactly that and keeps every "\r" the
+// program wrote itself.
+std::string undo_text_mode(const std::string& text) {
+  std::string plain;
+  plain.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) plain += text[i];
+  return plain;
+}
+
+}  // namespace
+
 std::string TempDir::read(const std::string& name) const {
   std::ifstream in(file(name), std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
-  return text.str();
+  return wine_programs() ? undo_text_mode(text.str()) : text.str();
 }
 
 bool TempDir::exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
 
-std::string built(const std::string& name) { return std::string(VARN_BUILD_DIR) + "/" + name; }
+std::string built(const std::string& name) {
+  if (const char* folder = wine_programs()) {
+    std::string file = name == "libio.so" ? "io.dll" : name;
+    if (file.find('.') == std::string::npos) file += ".exe";
+    return std::string(folder) + "/" + file;
+  }
+  return std::string(VARN_BUILD_DIR) + "/" + name;
+}
 
 namespace {
 
@@ -75,6 +105,7 @@ RunResult run_program(const std::string& program, const RunOptions& options, con
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
   std::vector<std::string> args{path};
+  if (wine_programs()) args.insert(args.begin(), "wine");
   args.insert(args.end(), options.args.begin(), options.args.end());
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
@@ -88,7 +119,7 @@ RunResult run_program(const std::string& program, const RunOptions& options, con
     dup2(err_pipe[1], 2);
     for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
     if (chdir(dir.path().c_str()) != 0) _exit(126);
-    execve(path.c_str(), argv.data(), envp.data());
+    execvpe(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   close(in_pipe[0]);
@@ -171,6 +202,10 @@ RunResult run_program(const std::string& program, const RunOptions& options, con
   waitpid(pid, &status, 0);
   if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
   else if (WIFSIGNALED(status)) result.status = 128 + WTERMSIG(status);
+  if (wine_programs()) {
+    result.out = undo_text_mode(result.out);
+    result.err = undo_text_mode(result.err);
+  }
   return result;
 }
 

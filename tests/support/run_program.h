@@ -1,5 +1,10 @@
 // Runs a built program in a temporary directory, as a user would, and returns what
 // it printed and its exit status.
+//
+// Windows programs (the Windows build's own tests, or the Linux suites run against
+// the .exe files with VARN_WINE_PROGRAMS=<Windows build folder>) write text in text
+// mode, "\r\n" for every "\n": their output and TempDir::read give it back with "\n",
+// so one expectation holds for both builds.
 #pragma once
 #include <optional>
 #include <string>
@@ -51,7 +56,8 @@ struct RunResult {
   bool signalled = false;  // the signal of RunOptions was sent
 };
 
-// Path of a built program or library ("varnprog", "pavolt", "libio.so").
+// Path of a built program or library ("varnprog", "pavolt", "libio.so"; on Windows
+// varnprog.exe, pavolt.exe and io.dll).
 std::string built(const std::string& name);
 
 RunResult run_program(const std::string& program, const RunOptions& options, const TempDir& dir);
