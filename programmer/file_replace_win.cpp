@@ -12,6 +12,7 @@
 #include <string>
 
 #include "file_replace.h"
+#include "interrupt.h"
 
 bool replacement_open(ReplacementFile& r, const char* path) {
   r.path = path;
@@ -33,6 +34,8 @@ bool replacement_open(ReplacementFile& r, const char* path) {
       return false;
     }
     r.temp_path = name;
+    // A stop by Ctrl-C before the rename takes the temporary file with it.
+    remove_on_interrupt(r.temp_path.c_str());
     return true;
   }
   return false;
@@ -46,6 +49,7 @@ bool replacement_commit(ReplacementFile& r) {
   r.file = nullptr;
   if (ok) ok = MoveFileExA(r.temp_path.c_str(), r.path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
   if (!ok) DeleteFileA(r.temp_path.c_str());
+  forget_on_interrupt();
   return ok;
 }
 
@@ -53,4 +57,5 @@ void replacement_abandon(ReplacementFile& r) {
   if (r.file != nullptr) std::fclose(r.file);
   r.file = nullptr;
   if (!r.temp_path.empty()) DeleteFileA(r.temp_path.c_str());
+  forget_on_interrupt();
 }
