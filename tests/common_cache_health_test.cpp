@@ -2,6 +2,7 @@
 // the run still gets a usable figure and the user one line that says what to do.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -40,8 +41,8 @@ size_t lines_in(const std::string& text) {
 }
 
 TEST_F(CacheHealth, AForeignFigureWarnsOnceAndIsStillUsed) {
-  std::string measured;
-  for (const char* figure : {"1", "2000000000"}) {
+  long measured = 0;  // the fastest count seen: the first runs may meet a clock still ramping up
+  for (const char* figure : {"1", "2000000000", "1"}) {
     dir_.write("gcal.txt", figure);
     std::string err = calibrate_quietly();
     EXPECT_EQ(out_, "") << figure;
@@ -52,11 +53,11 @@ TEST_F(CacheHealth, AForeignFigureWarnsOnceAndIsStillUsed) {
     EXPECT_EQ(lines_in(err), 1u) << err;
     size_t about = err.find("about ");
     ASSERT_NE(about, std::string::npos);
-    measured = err.substr(about + 6, err.find(' ', about + 6) - about - 6);
+    measured = std::max(measured, std::stol(err.substr(about + 6, err.find(' ', about + 6) - about - 6)));
   }
   // The figure this machine counts passes without a word, and so does one a quarter
   // off either way (the warning is for a factor of two).
-  const long figure = std::stol(measured);
+  const long figure = measured;
   ASSERT_GT(figure, 0);
   for (long near : {figure, figure * 5 / 4, figure * 4 / 5 + 1}) {
     dir_.write("gcal.txt", std::to_string(near));
