@@ -105,6 +105,16 @@ void upload(const char* name, bool flash) {
   reset_settings();
 }
 
+// da and de read back the whole memory and compare up to its last programmed byte.
+void verify_whole_memory(bool flash, int size) {
+  std::printf("Read back target to verify\n");
+  if (flash)
+    read_flash(size);
+  else
+    read_eeprom(size);
+  verdict(trimmed_length(size), "Target matches %s\n", "ERROR - Target does not match %s\n");
+}
+
 }  // namespace
 
 void download_flash(const char* name) {
@@ -153,12 +163,7 @@ void download_all(const char* name) {
       std::printf("Programming\n");
       const int written = write_flash(current_part, length);
       std::printf("%d bytes written to target\n", written);
-      if (verifying()) {
-        std::printf("Read back target to verify\n");
-        read_flash(part.flash_bytes);
-        verdict(trimmed_length(part.flash_bytes), "Target matches %s\n",
-                "ERROR - Target does not match %s\n");
-      }
+      if (verifying()) verify_whole_memory(true, part.flash_bytes);
     }
     reset_settings();
   }
@@ -181,12 +186,7 @@ void download_eeprom(const char* name) {
     std::printf("Programming\n");
     const int written = write_eeprom(length);
     std::printf("Bytes written to target %d\n", written);
-    if (verifying()) {
-      std::printf("Read back target to verify\n");
-      read_eeprom(part.eeprom_bytes);
-      verdict(trimmed_length(part.eeprom_bytes), "Target matches %s\n",
-              "ERROR - Target does not match %s\n");
-    }
+    if (verifying()) verify_whole_memory(false, part.eeprom_bytes);
   }
   reset_settings();
 }
