@@ -24,5 +24,8 @@ double measure_loop_speed();
 // The figure of an open calibration file: its first decimal integer when that is
 // positive, else 0 (no calibration).
 int32_t read_calibration(std::FILE* file);
+// The quick count that judges a cached figure, loops per microsecond; a test can put
+// a fixed count in its place, as the real one follows the machine's load.
+extern double (*quick_count)();
 // Takes loops_per_us from "gcal.txt", or measures it and writes the file.
 void calibrate_delay();
