@@ -86,6 +86,9 @@ bool drive_key(DriveKeys& keys, int key) {
 }
 
 void test_drive() {
+  // Single keys from here on, before the first line is shown: a key pressed while
+  // the header prints is neither echoed nor held for a newline.
+  KeyMode keys_mode;
   std::printf("Test Drive Function\n");
   print_axis_status();
   std::printf("Enter axis id [x,y,z,a] followed by [o-on|f-off] or [c-cw|w-ccw]\n");
@@ -93,7 +96,6 @@ void test_drive() {
   print_drive_line("Delay %d usec, %d steps/sec, %d rpm - u-increase, d-decrease, q-exit\n",
                    settings.test_delay_us + DRIVE_FIRST_LINE_EXTRA,
                    settings.test_delay_us + DRIVE_FIRST_LINE_EXTRA);
-  KeyMode keys_mode;
   DriveKeys keys;
   for (;;) {
     drive_step_pass();
@@ -132,9 +134,9 @@ void ramp_pass(RampState& ramp) {
 }
 
 void ramp_test(int32_t start_delay) {
+  KeyMode keys_mode;
   std::printf("Ramp Test Function\n");
   std::printf("Press any key to quit\n");
-  KeyMode keys_mode;
   RampState ramp = ramp_start(start_delay);
   while (!key_waiting()) ramp_pass(ramp);
   std::printf("\n");
