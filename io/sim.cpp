@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "backend.h"
@@ -15,9 +16,10 @@ namespace {
 
 class SimBackend : public Backend {
  public:
-  SimBackend(std::unique_ptr<sim::Board> board, std::unique_ptr<sim::Trace> trace, std::string report)
+  SimBackend(std::unique_ptr<sim::Board> board, std::unique_ptr<sim::Trace> trace, std::string report,
+             long fail_reads)
       : board_(std::move(board)), trace_(std::move(trace)), report_(std::move(report)),
-        start_(monotonic_microseconds()) {}
+        start_(monotonic_microseconds()), fail_reads_(fail_reads) {}
 
   ~SimBackend() override { close(); }
 
@@ -26,6 +28,13 @@ class SimBackend : public Backend {
       case REG_DATA: return data_;
       case REG_CONTROL: return control_;
       case REG_STATUS: {
+        // A cable whose input side came loose: the read fails, the outputs still work.
+        if (fail_reads_ > 0 && ++status_reads_ >= fail_reads_) {
+          if (error_.empty())
+            error_ = "Parallel port sim stopped answering (status read " + std::to_string(status_reads_) +
+                     ", fail_reads=" + std::to_string(fail_reads_) + ") - check the cable and the port";
+          return 0;
+        }
         // Status bit 7 reads inverted against its pin; bits 0..2 carry no input.
         // Input levels follow the last output change; the clock is read on writes
         // only, as it costs more than the rest of a port call.
@@ -47,6 +56,9 @@ class SimBackend : public Backend {
       board_->outputs_changed(after, last_change_);
     }
   }
+
+  bool ok() const override { return error_.empty(); }
+  std::string error() const override { return error_; }
 
  private:
   // Control bits 0, 1 and 3 are inverted between register and pin; bit 2 is not.
@@ -92,13 +104,16 @@ class SimBackend : public Backend {
   uint8_t data_ = 0x00;
   uint8_t control_ = 0x00;
   bool closed_ = false;
+  long fail_reads_;  // 0: never
+  long status_reads_ = 0;
+  std::string error_;
 };
 
 }  // namespace
 
 std::unique_ptr<Backend> make_sim_backend(std::unique_ptr<sim::Board> board, std::unique_ptr<sim::Trace> trace,
-                                          std::string report) {
-  return std::make_unique<SimBackend>(std::move(board), std::move(trace), std::move(report));
+                                          std::string report, long fail_reads) {
+  return std::make_unique<SimBackend>(std::move(board), std::move(trace), std::move(report), fail_reads);
 }
 
 std::unique_ptr<Backend> open_sim(const std::string& text, std::string& message) {
@@ -108,6 +123,17 @@ std::unique_ptr<Backend> open_sim(const std::string& text, std::string& message)
   std::string board_name = options.take("board", fitting);
   std::string report = options.take("report");
   std::string trace_path = options.take("trace");
+  std::string fail_text = options.take("fail_reads", "off");
+  long fail_reads = 0;
+  if (fail_text != "off") {
+    char* end = nullptr;
+    errno = 0;
+    fail_reads = std::strtol(fail_text.c_str(), &end, 10);
+    if (errno || end == fail_text.c_str() || *end || fail_reads < 1) {
+      message = "LPT1=sim: fail_reads=" + fail_text + " is not a count of status reads (1 or more)";
+      return nullptr;
+    }
+  }
   auto trace = trace_path.empty() ? nullptr : std::make_unique<sim::Trace>(trace_path);
 
   std::unique_ptr<sim::Board> board;
@@ -124,7 +150,7 @@ std::unique_ptr<Backend> open_sim(const std::string& text, std::string& message)
     return nullptr;
   }
   std::fprintf(stderr, "libio: simulated %s\n", board->describe().c_str());
-  return make_sim_backend(std::move(board), std::move(trace), report);
+  return make_sim_backend(std::move(board), std::move(trace), report, fail_reads);
 }
 
 namespace sim {

@@ -91,8 +91,9 @@ std::unique_ptr<Board> make_stepper_board(Options& options, Trace* trace, std::s
 namespace io {
 class Backend;
 // The register layer over a given board; open_sim builds one from the LPT1 options.
+// From status read number fail_reads on (0: never) the port stops answering.
 std::unique_ptr<Backend> make_sim_backend(std::unique_ptr<sim::Board> board, std::unique_ptr<sim::Trace> trace,
-                                          std::string report);
+                                          std::string report, long fail_reads = 0);
 }  // namespace io
 
 namespace io::sim {

@@ -86,6 +86,31 @@ TEST(SimOptions, UnknownBoardOrPortSettingIsRefusedWithOneLine) {
   EXPECT_EQ(message.find('\n'), std::string::npos);
 }
 
+// fail_reads=N: from the Nth status read on the port stops answering, with the
+// first reason kept, while writes still reach the board.
+TEST(SimRegisters, StatusReadsFailFromTheNamedRead) {
+  Seen seen;
+  auto port = io::make_sim_backend(std::make_unique<RecordingBoard>(seen), nullptr, "", 3);
+  port->read(io::REG_STATUS);
+  port->read(io::REG_STATUS);
+  EXPECT_TRUE(port->ok());
+  port->read(io::REG_STATUS);
+  EXPECT_FALSE(port->ok());
+  const std::string why = port->error();
+  EXPECT_NE(why.find("status read 3"), std::string::npos) << why;
+  port->read(io::REG_STATUS);
+  EXPECT_EQ(port->error(), why);
+  port->write(io::REG_DATA, 0x04);
+  ASSERT_EQ(seen.changes.size(), 1u);
+  EXPECT_EQ(seen.changes[0].data, 0x04);
+
+  std::string message;
+  for (const char* bad : {"sim:fail_reads=0", "sim:fail_reads=-2", "sim:fail_reads=3x", "sim:fail_reads="}) {
+    EXPECT_EQ(io::open_backend(bad, message), nullptr) << bad;
+    EXPECT_NE(message.find("fail_reads"), std::string::npos) << bad << ": " << message;
+  }
+}
+
 TEST(Crc32, MatchesTheZlibCheckValue) {
   const char* text = "123456789";
   EXPECT_EQ(io::sim::crc32(reinterpret_cast<const uint8_t*>(text), 9), 0xCBF43926u);
