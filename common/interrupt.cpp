@@ -33,6 +33,11 @@ void stop_on_interrupt() {
   std::exit(128 + sig);
 }
 
+void ignore_further_interrupts() {
+  stopping = true;
+  interrupt_signal = 0;
+}
+
 void remove_on_interrupt(const char* path) { file_to_remove = path; }
 
 void forget_on_interrupt() { file_to_remove.clear(); }

@@ -18,6 +18,10 @@ inline void check_interrupt() {
   if (interrupt_signal) stop_on_interrupt();
 }
 
+// From here on a signal no longer stops the program: for exit handlers that still
+// use the port while the program ends.
+void ignore_further_interrupts();
+
 // Removes `path` if the program stops before forget_on_interrupt() (a file being
 // written under a temporary name).
 void remove_on_interrupt(const char* path);

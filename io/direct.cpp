@@ -54,18 +54,15 @@ std::string open_failure(unsigned base, int err) {
 
 class DirectBackend final : public Backend {
  public:
-  DirectBackend(uint16_t base, uint8_t data, uint8_t control, uint8_t control_now)
-      : base_(base), data_found_(data), control_found_(control), data_(data),
-        control_(control_now) {}
+  DirectBackend(uint16_t base, uint8_t data, uint8_t control)
+      : base_(base), data_(data), control_(control) {}
 
   DirectBackend(const DirectBackend&) = delete;
   DirectBackend& operator=(const DirectBackend&) = delete;
 
-  ~DirectBackend() override {
-    port_sys.outb(base_, data_found_);
-    port_sys.outb(static_cast<uint16_t>(base_ + REG_CONTROL), control_found_);
-    port_sys.ioperm(base_, PORT_REGISTER_COUNT, 0);
-  }
+  // The lines keep what the program last wrote, and the data lines keep driving:
+  // putting a reverse direction back would let RESET and the stepper lines float.
+  ~DirectBackend() override { port_sys.ioperm(base_, PORT_REGISTER_COUNT, 0); }
 
   uint8_t read(Register reg) override {
     switch (reg) {
@@ -93,8 +90,6 @@ class DirectBackend final : public Backend {
 
  private:
   uint16_t base_;
-  uint8_t data_found_;
-  uint8_t control_found_;
   uint8_t data_;
   uint8_t control_;
 };
@@ -117,13 +112,12 @@ std::unique_ptr<Backend> open_direct(unsigned base, std::string& message) {
   auto control_port = static_cast<uint16_t>(base + REG_CONTROL);
   uint8_t data = port_sys.inb(port);
   uint8_t control = port_sys.inb(control_port);
-  uint8_t control_now = control;
   // A bidirectional port left in reverse would not drive the data lines at all.
   if (control & CONTROL_REVERSE) {
-    control_now = static_cast<uint8_t>(control & ~CONTROL_REVERSE);
-    port_sys.outb(control_port, control_now);
+    control = static_cast<uint8_t>(control & ~CONTROL_REVERSE);
+    port_sys.outb(control_port, control);
   }
-  return std::make_unique<DirectBackend>(port, data, control, control_now);
+  return std::make_unique<DirectBackend>(port, data, control);
 }
 
 }  // namespace io

@@ -24,7 +24,14 @@ constexpr int PROGRAM_BASE = 0x378;
 std::unique_ptr<io::Backend> backend;
 bool open_tried = false;
 
+// Set once a port failure is ending the program. The program's exit handlers may
+// still drive lines (varnprog raises RESET so the target runs): those calls reach
+// the port as far as it answers and never stop the program a second time, which
+// would call exit from inside exit.
+bool stopping = false;
+
 [[noreturn]] void stop(const std::string& message) {
+  stopping = true;
   std::fflush(stdout);
   std::fprintf(stderr, "\n%s\n", message.c_str());
   std::exit(2);
@@ -42,13 +49,15 @@ io::Backend* try_port(std::string* message) {
 }
 
 // The open port; a port that can't be opened, or stopped answering, ends the program
-// with one line, so no caller works on with a port that isn't there.
-io::Backend& port() {
+// with one line, so no caller works on with a port that isn't there. While the
+// program ends that way, the port as it is, or null.
+io::Backend* port() {
   std::string message;
   io::Backend* b = try_port(&message);
+  if (stopping) return b;
   if (!b) stop(message.empty() ? "Parallel port not available" : message);
   if (!b->ok()) stop(b->error());
-  return *b;
+  return b;
 }
 
 bool register_of(short address, io::Register& reg) {
@@ -63,18 +72,20 @@ bool register_of(short address, io::Register& reg) {
 uint8_t read_byte(short address) {
   io::Register reg;
   if (!register_of(address, reg)) return 0xFF;
-  io::Backend& p = port();
-  uint8_t value = p.read(reg);
-  if (!p.ok()) stop(p.error());
+  io::Backend* p = port();
+  if (!p) return 0xFF;
+  uint8_t value = p->read(reg);
+  if (!p->ok() && !stopping) stop(p->error());
   return value;
 }
 
 void write_byte(short address, uint8_t value) {
   io::Register reg;
   if (!register_of(address, reg)) return;
-  io::Backend& p = port();
-  p.write(reg, value);
-  if (!p.ok()) stop(p.error());
+  io::Backend* p = port();
+  if (!p) return;
+  p->write(reg, value);
+  if (!p->ok() && !stopping) stop(p->error());
 }
 
 uint8_t mask_of(char bit) { return static_cast<uint8_t>(1u << (static_cast<unsigned>(bit) & 7u)); }

@@ -9,8 +9,10 @@
 // PPRCONTROL only reports the four line bits; the view's upper nibble reads 0.
 //
 // Claiming the port (PPCLAIM) loads ppdev's own saved port state, so "as found"
-// means the data and control values right after the claim; they are put back before
-// the release.
+// means the data and control values right after the claim; the shadow copies start
+// from them. At the release the lines keep what the program last wrote: a target
+// that varnprog let out of reset stays running, and the stepper lines hold their
+// last state, as they would on a port the program simply stopped writing.
 //
 // Each port operation is a system call of about a microsecond. The data and control
 // registers are kept in shadow copies (we hold the port exclusively, nobody else
@@ -82,19 +84,14 @@ std::string open_failure(const std::string& device, Stage stage, int err) {
 class PpdevBackend final : public Backend {
  public:
   PpdevBackend(std::string device, int fd, uint8_t data, uint8_t control)
-      : device_(std::move(device)), fd_(fd), data_found_(data), control_found_(control),
-        data_(data), control_(control) {}
+      : device_(std::move(device)), fd_(fd), data_(data), control_(control) {}
 
   PpdevBackend(const PpdevBackend&) = delete;
   PpdevBackend& operator=(const PpdevBackend&) = delete;
 
-  // Leaves the port as found, then lets other drivers have it. A port that stopped
-  // answering refuses these too; there is nothing more to do about it at exit.
+  // Lets other drivers have the port, its lines as last written. A port that stopped
+  // answering refuses the release too; there is nothing more to do about it at exit.
   ~PpdevBackend() override {
-    uint8_t data = data_found_;
-    uint8_t control = static_cast<uint8_t>(control_found_ & CONTROL_LINES);
-    port_sys.ioctl(fd_, PPWDATA, &data);
-    port_sys.ioctl(fd_, PPWCONTROL, &control);
     port_sys.ioctl(fd_, PPRELEASE, nullptr);
     port_sys.close(fd_);
   }
@@ -128,20 +125,19 @@ class PpdevBackend final : public Backend {
   std::string error() const override { return error_; }
 
  private:
-  // One ioctl; the first failure ends all further port traffic for this run.
+  // One ioctl. The first failure is the one reported; libio then ends the run, and
+  // only the program's exit handlers try the port again, as far as it answers.
   bool call(unsigned long request, const char* name, void* arg) {
-    if (!error_.empty()) return false;
     int rc = port_sys.ioctl(fd_, request, arg);
     if (rc >= 0) return true;
-    error_ = "Parallel port " + device_ + " stopped answering (" + name + ": " +
-             std::strerror(-rc) + ") - check the cable and the port, or set LPT1=sim";
+    if (error_.empty())
+      error_ = "Parallel port " + device_ + " stopped answering (" + name + ": " +
+               std::strerror(-rc) + ") - check the cable and the port, or set LPT1=sim";
     return false;
   }
 
   std::string device_;
   int fd_;
-  uint8_t data_found_;
-  uint8_t control_found_;
   uint8_t data_;
   uint8_t control_;
   std::string error_;

@@ -1,5 +1,6 @@
 // varnprog: start-up, then the interactive prompt or the command-line words.
 #include <cstdio>
+#include <cstdlib>
 
 #include "commands.h"
 #include "console.h"
@@ -58,16 +59,27 @@ bool names_command_file(const char* word) { return word[0] == 'f' || word[0] == 
   end_program(0);
 }
 
-// Stopped by Ctrl-C or SIGTERM: RESET goes high, so the target runs its own program
-// rather than being left halfway through an instruction.
-void release_on_interrupt() { set_cable_line(LINE_RESET, 1); }
+// At every exit, whatever the path (the end of the run, Ctrl-C or SIGTERM, a port
+// that stopped answering), RESET goes high once more, so the target runs its own
+// program rather than being held in reset or left halfway through an instruction.
+// The port keeps its lines as last written after the program ends. A library that
+// isn't there, or lacks the entry, has nothing to drive.
+void release_at_exit() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  ignore_further_interrupts();
+  if (!port_table.handle || !port_table.slots[ENTRY_SET_PORT_BIT]) return;
+  set_cable_line(LINE_RESET, 1);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   settings.hex_extended_record_type = 4;
   bind_port_library();  // a missing library is reported by the first port call
-  install_interrupt_handlers(release_on_interrupt);
+  std::atexit(release_at_exit);  // after the binding, so it runs before the library goes
+  install_interrupt_handlers(release_at_exit);
   init_part_table();
   reset_settings();
   print_banner();

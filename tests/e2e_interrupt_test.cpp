@@ -197,6 +197,35 @@ INSTANTIATE_TEST_SUITE_P(Signals, Interrupt, testing::Values(SIGINT, SIGTERM),
                            return std::string(param.param == SIGINT ? "SIGINT" : "SIGTERM");
                          });
 
+// A port that stops answering mid-run (here its status line, while the data lines
+// still take writes): one line, status 2, nothing more from the command, the upload
+// file as it was, and on the way out RESET high so the target runs its program.
+TEST(PortLost, TheRunEndsWithOneLineAndTheTargetRunning) {
+  struct Case {
+    const char* word;
+    int fail_reads;  // where the reads fail: in programming mode for each command
+  };
+  for (const Case& c : {Case{"-i", 20}, Case{"-dfbig.hex", 300}, Case{"-ueout.hex", 300}}) {
+    TempDir dir;
+    dir.write("big.hex", random_hex(4096, 3));
+    dir.write("out.hex", "an older upload\n");
+    RunOptions options;
+    options.args = {c.word, "-i"};
+    options.env = {{"LPT1", "sim:timing=fast,state=chip.txt,report=report.txt,fail_reads=" +
+                                std::to_string(c.fail_reads)}};
+    RunResult r = run_program("varnprog", options, dir);
+    EXPECT_EQ(r.status, 2) << c.word << r.out << r.err;
+    const std::string line = "stopped answering (status read " + std::to_string(c.fail_reads) + ",";
+    EXPECT_NE(r.err.find(line), std::string::npos) << c.word << r.err;
+    EXPECT_EQ(r.err.find(line), r.err.rfind("stopped answering")) << c.word << ": one line";
+    EXPECT_EQ(r.out.find("Processor:"), std::string::npos) << c.word << ": the second -i never ran";
+    EXPECT_EQ(value(dir, "report.txt", "reset"), "1") << c.word;
+    EXPECT_EQ(dir.read("out.hex"), "an older upload\n") << c.word;
+    EXPECT_EQ(files_in(dir), (std::set<std::string>{"big.hex", "chip.txt", "gcal.txt", "out.hex", "report.txt"}))
+        << c.word;
+  }
+}
+
 // With a terminal on standard input, the test drive turns echo and line editing off;
 // a signal in the drive must hand the terminal back as it was.
 TEST(InterruptTerminal, TestDriveRestoresTheTerminalMode) {
