@@ -146,7 +146,8 @@ TEST_P(Interrupt, UploadsLeaveTheOldFileOrACompleteNewOne) {
 TEST_P(Interrupt, PromptWaitingForAWordStops) {
   const int sig = GetParam();
   TempDir dir;
-  RunOptions options = signalled_run({}, "sim:timing=fast,report=report.txt", sig, 300);
+  RunOptions options = signalled_run({}, "sim:timing=fast,report=report.txt", sig, 200);
+  options.signal_when = "\n-";  // the prompt is shown, the read is waiting
   options.close_input = false;
   RunResult r = run_program("varnprog", options, dir);
   ASSERT_TRUE(r.signalled);
@@ -176,7 +177,9 @@ TEST_P(Interrupt, StepperLoopsStopAndTheBoardReportIsWritten) {
   const int sig = GetParam();
   for (const char* word : {"t", "l"}) {
     TempDir dir;
-    RunOptions options = signalled_run({}, "sim:timing=fast,report=report.txt", sig, 600);
+    RunOptions options = signalled_run({}, "sim:timing=fast,report=report.txt", sig, 400);
+    // Once the loop has begun: the drive's first status line, the monitor's prompt.
+    options.signal_when = word[0] == 't' ? "u-increase" : "Hit any key to stop";
     options.input = std::string(word) + "\n";
     options.close_input = false;
     options.gcal = "1000";  // slow passes keep the output small
