@@ -13,6 +13,7 @@
 #include "commands.h"
 #include "console.h"
 #include "delay.h"
+#include "link.h"
 #include "parts.h"
 #include "port.h"
 #include "settings.h"
@@ -31,6 +32,9 @@ bool set_up() {
   settings.hex_extended_record_type = 4;
   init_part_table();
   reset_settings();
+  // As the program starts: the target runs, so the first command identifies it.
+  raise_reset_line();
+  target_released = 1;
   if (std::FILE* hex = std::fopen("a.hex", "w")) {
     std::fputs(":100000000C9434000C9446000C9446000C9446006A\n:020000040000FA\n:0400100001020304E2\n"
                ":00000001FF\n", hex);
@@ -51,12 +55,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)ready;
   std::string text(reinterpret_cast<const char*>(data), size);
   size_t at = 0;
+  bool first = true;
   while (at < text.size()) {
     size_t end = text.find_first_of(std::string(" \t\r\n\0", 5), at);
     if (end == std::string::npos) end = text.size();
     std::string word = text.substr(at, end - at);
     at = end + 1;
     if (word.empty() || word.size() > MAX_WORD_LENGTH || skipped(word)) continue;
+    // da programs and reads back the whole flash four times, about a second here
+    // under the fuzzer's instrumentation: only as an input's first word, so the
+    // rest of the dispatcher gets its share of the run.
+    bool all_passes = strncasecmp(word.c_str(), "da", 2) == 0;
+    if (all_passes && !first) continue;
+    first = false;
     if (strncasecmp(word.c_str(), "ue", 2) == 0) word = "ueout.hex";
     dispatch_command(word.c_str());
   }
