@@ -203,6 +203,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, Interrupt, testing::Values(SIGINT, SIGTERM),
 // A port that stops answering mid-run (here its status line, while the data lines
 // still take writes): one line, status 2, nothing more from the command, the upload
 // file as it was, and on the way out RESET high so the target runs its program.
+// pavolt ends the same way.
 TEST(PortLost, TheRunEndsWithOneLineAndTheTargetRunning) {
   struct Case {
     const char* word;
@@ -227,6 +228,19 @@ TEST(PortLost, TheRunEndsWithOneLineAndTheTargetRunning) {
     EXPECT_EQ(files_in(dir), (std::set<std::string>{"big.hex", "chip.txt", "gcal.txt", "out.hex", "report.txt"}))
         << c.word;
   }
+
+  // pavolt in its limit report: the third input read fails, nothing is printed for it.
+  TempDir dir;
+  RunOptions options;
+  options.input = "l\np\n";
+  options.env = {{"LPT1", "sim:report=report.txt,fail_reads=3"}};
+  RunResult r = run_program("pavolt", options, dir);
+  EXPECT_EQ(r.status, 2) << r.out << r.err;
+  EXPECT_NE(r.out.find("Y limit=Open\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("Z limit"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("Default settings"), std::string::npos) << "p never ran";
+  EXPECT_NE(r.err.find("stopped answering (status read 3,"), std::string::npos) << r.err;
+  EXPECT_TRUE(dir.exists("report.txt"));
 }
 
 // With a terminal on standard input, the test drive turns echo and line editing off;
