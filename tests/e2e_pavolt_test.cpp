@@ -29,9 +29,10 @@ struct Pavolt {
   bool shows(const std::string& text) const { return result.out.find(text) != std::string::npos; }
 };
 
-// A key that must reach a loop after the loop has started, even on a loaded machine
-// under the sanitizers; the loops' figure of "gcal.txt" keeps their output small meanwhile.
-constexpr int KEY_LATE_MS = 800;
+// A key for a loop, sent once the loop has shown its first line, however slow the
+// machine; the loops' figure of "gcal.txt" keeps their output small meanwhile.
+const InputChunk KEY_AFTER_FIRST_RAMP_LINE{0, "k", " usec, "};
+const InputChunk KEY_AFTER_FIRST_MONITOR_LINE{0, "k\n", "Limit State = "};
 constexpr const char* SLOW_GCAL = "1000";
 
 constexpr const char* BANNER_END = "Type 'e' to exit,'h' for help\n";
@@ -59,7 +60,7 @@ TEST(PavoltStart, ConfigurationFileAndItsDerivedLimits) {
   p.dir.write("pavoltconfig.txt",
               "max_x_step_pps 3000\nX_AXIS_ENABLE off\ny_axis_direction ccw\nz_step_mode Half\n"
               "note: min_x_step_pps 40 min_x_step_pps 20 max_feedrate 12.5\n");
-  p.run({"-p", "-r"}, "", "", {{KEY_LATE_MS, "k"}}, SLOW_GCAL);  // the key ends the ramp
+  p.run({"-p", "-r"}, "", "", {KEY_AFTER_FIRST_RAMP_LINE}, SLOW_GCAL);  // the key ends the ramp
   EXPECT_TRUE(p.shows("\npavoltconfig.txt file found - Updating parameters\n\n"));
   EXPECT_TRUE(p.shows("  X step pps min/max: 20 3000\n"));
   EXPECT_TRUE(p.shows("  Maximum feedrate: 12.500 ipm\n"));
@@ -75,7 +76,7 @@ TEST(PavoltStart, ConfigurationFileAndItsDerivedLimits) {
 TEST(PavoltStart, RefusedConfigurationValueIsNamedAndFailsTheRun) {
   Pavolt p;
   p.dir.write("pavoltconfig.txt", "max_x_step_pps 0\n");
-  p.run({"-r"}, "", "", {{KEY_LATE_MS, "k"}}, SLOW_GCAL);
+  p.run({"-r"}, "", "", {KEY_AFTER_FIRST_RAMP_LINE}, SLOW_GCAL);
   EXPECT_TRUE(p.shows("max_x_step_pps"));
   EXPECT_TRUE(p.shows("Delay 100000 usec, 10 steps/sec, 3 rpm"));  // defaults kept
   EXPECT_EQ(p.result.status, 2);
@@ -122,7 +123,7 @@ TEST(PavoltBoard, LimitReportAndMonitorForOpenAndClosedInputs) {
         std::tuple{",closed=x", "X Limit=Closed\nY limit=Open\n", "L H H H H"},
         std::tuple{",closed=estop", "A limit=Open\nESTOP=Closed\n", "H H H H L"}}) {
     Pavolt p;
-    p.run({}, "l\n", closed, {{KEY_LATE_MS, "k\n"}}, "30");
+    p.run({}, "l\n", closed, {KEY_AFTER_FIRST_MONITOR_LINE}, "30");
     EXPECT_TRUE(p.shows(report_start)) << closed;
     EXPECT_TRUE(p.shows(std::string("\nHit any key to stop\nx,y,z,a,e Limit State = ") + monitor +
                         "              \r"))

@@ -130,12 +130,14 @@ RunResult run_program(const std::string& program, const RunOptions& options, con
 
   RunResult result;
   std::vector<InputChunk> pending;
-  pending.push_back({0, options.input});
+  pending.push_back({0, options.input, ""});
   pending.insert(pending.end(), options.chunks.begin(), options.chunks.end());
   size_t chunk = 0, sent = 0;
   int in_fd = in_pipe[1];
   auto start = std::chrono::steady_clock::now();
   auto chunk_due = start;
+  bool text_seen = false;  // the awaited text of the next chunk has appeared, at seen_at
+  auto seen_at = start;
   bool out_open = true, err_open = true;
   std::optional<std::chrono::steady_clock::time_point> signal_due;
   while (out_open || err_open) {
@@ -157,10 +159,16 @@ RunResult run_program(const std::string& program, const RunOptions& options, con
     auto now = std::chrono::steady_clock::now();
     bool want_write = false;
     if (in_fd >= 0 && chunk < pending.size()) {
-      if (sent == 0 && chunk > 0 && now < chunk_due + std::chrono::milliseconds(pending[chunk].delay_ms)) {
-        want_write = false;
+      const InputChunk& next = pending[chunk];
+      if (sent == 0 && !next.after_output.empty()) {
+        // The pause runs from the moment the awaited text has appeared.
+        if (!text_seen && result.out.find(next.after_output) != std::string::npos) {
+          text_seen = true;
+          seen_at = now;
+        }
+        want_write = text_seen && now >= seen_at + std::chrono::milliseconds(next.delay_ms);
       } else {
-        want_write = true;
+        want_write = !(sent == 0 && chunk > 0 && now < chunk_due + std::chrono::milliseconds(next.delay_ms));
       }
     } else if (in_fd >= 0 && options.close_input) {
       close(in_fd);
@@ -192,6 +200,7 @@ RunResult run_program(const std::string& program, const RunOptions& options, con
         ++chunk;
         sent = 0;
         chunk_due = std::chrono::steady_clock::now();
+        text_seen = false;
       }
     }
   }

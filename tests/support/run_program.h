@@ -27,10 +27,13 @@ class TempDir {
   std::string path_;
 };
 
-// A piece of standard input, sent after waiting `delay_ms` since the previous one.
+// A piece of standard input, sent after waiting `delay_ms` since the previous one,
+// or, with `after_output`, `delay_ms` after standard output first holds that text
+// (a key for a loop that must have begun, however slow the machine).
 struct InputChunk {
   int delay_ms = 0;
   std::string bytes;
+  std::string after_output;
 };
 
 struct RunOptions {

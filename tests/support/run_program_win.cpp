@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -126,6 +127,16 @@ void drain(HANDLE from, std::string& into) {
   while (ReadFile(from, buffer, sizeof buffer, &got, nullptr) && got > 0) into.append(buffer, got);
 }
 
+// As drain, holding `lock` while the text grows.
+void drain_locked(HANDLE from, std::string& into, std::mutex& lock) {
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(from, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    std::lock_guard<std::mutex> hold(lock);
+    into.append(buffer, got);
+  }
+}
+
 }  // namespace
 
 RunResult run_program(const std::string& program, const RunOptions& options, const TempDir& dir) {
@@ -156,14 +167,21 @@ RunResult run_program(const std::string& program, const RunOptions& options, con
 
   RunResult result;
   std::atomic<bool> stop_input{false};
-  std::thread out_reader(drain, out.read, std::ref(result.out));
+  std::mutex out_lock;  // the writer looks into the output while it is read
+  std::thread out_reader(drain_locked, out.read, std::ref(result.out), std::ref(out_lock));
   std::thread err_reader(drain, err.read, std::ref(result.err));
   // The writer ends the input after the last piece (when asked to), or when the
   // child has gone: a write to a pipe whose reader has ended fails at once.
   std::thread writer([&] {
-    std::vector<InputChunk> pieces{{0, options.input}};
+    std::vector<InputChunk> pieces{{0, options.input, ""}};
     pieces.insert(pieces.end(), options.chunks.begin(), options.chunks.end());
     for (const InputChunk& piece : pieces) {
+      auto shown = [&] {
+        std::lock_guard<std::mutex> hold(out_lock);
+        return result.out.find(piece.after_output) != std::string::npos;
+      };
+      if (!piece.after_output.empty())
+        while (!stop_input && !shown()) Sleep(5);
       for (int waited = 0; waited < piece.delay_ms && !stop_input; waited += 5) Sleep(5);
       if (stop_input) break;
       DWORD sent = 0;
