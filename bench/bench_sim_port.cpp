@@ -18,27 +18,29 @@ namespace {
 constexpr uint8_t MOSI = 0x01, SCK = 0x02, RESET = 0x04;
 
 // Shifts `bytes` bytes the way the programmer's transfer does: set MOSI, SCK high,
-// read MISO, SCK low. Returns nanoseconds per port call.
-double run(io::Backend& port, long bytes) {
+// read MISO, SCK low. `out(value)` drives the data lines, `in()` reads the inputs.
+// Returns nanoseconds per call.
+template <typename Out, typename In>
+double shift_pattern(long bytes, Out out, In in) {
   uint8_t data = 0;
-  auto out = [&](uint8_t value) {
+  auto drive = [&](uint8_t value) {
     data = value;
-    port.write(io::REG_DATA, data);
+    out(data);
   };
   // Into programming mode first, so the chip model does its full work on every edge.
-  out(MOSI);
-  out(MOSI | RESET);
-  out(MOSI);
+  drive(MOSI);
+  drive(MOSI | RESET);
+  drive(MOSI);
   unsigned sink = 0;
   long calls = 0;
   auto start = std::chrono::steady_clock::now();
   for (long n = 0; n < bytes; n++) {
     uint8_t value = static_cast<uint8_t>(n * 37);
     for (int bit = 7; bit >= 0; bit--) {
-      out(static_cast<uint8_t>(((value >> bit) & 1) ? (data | MOSI) : (data & ~MOSI)));
-      out(data | SCK);
-      sink += port.read(io::REG_STATUS);
-      out(static_cast<uint8_t>(data & ~SCK));
+      drive(static_cast<uint8_t>(((value >> bit) & 1) ? (data | MOSI) : (data & ~MOSI)));
+      drive(data | SCK);
+      sink += in();
+      drive(static_cast<uint8_t>(data & ~SCK));
       calls += 4;
     }
   }
@@ -47,6 +49,7 @@ double run(io::Backend& port, long bytes) {
   return std::chrono::duration<double, std::nano>(stop - start).count() / static_cast<double>(calls);
 }
 
+// Through the register layer, as each SetPortBit, ClrPortBit or GetPortBit goes.
 double measure(const std::string& settings, long bytes) {
   std::string message;
   std::unique_ptr<io::Backend> port = io::open_sim(settings, message);
@@ -54,7 +57,9 @@ double measure(const std::string& settings, long bytes) {
     std::fprintf(stderr, "%s\n", message.c_str());
     std::exit(1);
   }
-  return run(*port, bytes);
+  return shift_pattern(
+      bytes, [&](uint8_t value) { port->write(io::REG_DATA, value); },
+      [&] { return port->read(io::REG_STATUS); });
 }
 
 // The board model alone, pins and times handed over directly: ns per pin event.
@@ -65,30 +70,14 @@ double board_only(long bytes) {
   std::unique_ptr<io::sim::Board> board = io::sim::make_varn_board(options, nullptr, message);
   io::sim::Pins pins{};
   double now = 0;
-  auto out = [&](uint8_t value) {
-    pins.data = value;
-    now += 2;
-    board->outputs_changed(pins, now);
-  };
-  out(MOSI);
-  out(MOSI | RESET);
-  out(MOSI);
-  unsigned sink = 0;
-  long calls = 0;
-  auto start = std::chrono::steady_clock::now();
-  for (long n = 0; n < bytes; n++) {
-    uint8_t value = static_cast<uint8_t>(n * 37);
-    for (int bit = 7; bit >= 0; bit--) {
-      out(static_cast<uint8_t>(((value >> bit) & 1) ? (pins.data | MOSI) : (pins.data & ~MOSI)));
-      out(pins.data | SCK);
-      sink += board->input_pins(now);
-      out(static_cast<uint8_t>(pins.data & ~SCK));
-      calls += 4;
-    }
-  }
-  auto stop = std::chrono::steady_clock::now();
-  if (sink == 1) std::printf(" ");
-  return std::chrono::duration<double, std::nano>(stop - start).count() / static_cast<double>(calls);
+  return shift_pattern(
+      bytes,
+      [&](uint8_t value) {
+        pins.data = value;
+        now += 2;
+        board->outputs_changed(pins, now);
+      },
+      [&] { return board->input_pins(now); });
 }
 
 double clock_only(long calls) {
