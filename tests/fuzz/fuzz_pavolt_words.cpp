@@ -12,6 +12,7 @@
 #include "pacing.h"
 #include "port.h"
 #include "settings.h"
+#include "word_stream.h"
 
 namespace {
 
@@ -20,13 +21,7 @@ bool always_key() { return true; }
 int quit_key() { return 'q'; }
 
 bool set_up() {
-  setenv("LPT1", "sim:board=stepper,timing=fast", 1);
-  std::FILE* in = std::freopen("/dev/null", "r", stdin);
-  std::FILE* out = std::freopen("/dev/null", "w", stdout);
-  (void)in;
-  (void)out;
-  loops_per_us = 0;
-  if (bind_port_library() != 0) std::abort();
+  start_quiet_on_sim("sim:board=stepper,timing=fast");
   pacing = {no_wait, always_key, quit_key};
   init_settings();
   return true;
@@ -37,17 +32,10 @@ bool set_up() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool ready = set_up();
   (void)ready;
-  std::string text(reinterpret_cast<const char*>(data), size);
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find_first_of(" \t\r\n", at);
-    if (end == std::string::npos) end = text.size();
-    std::string word = text.substr(at, end - at);
-    at = end + 1;
-    // "e" ends the process by design; words are at most 199 characters by the time
-    // they reach the dispatcher.
-    if (word.empty() || word.size() > MAX_WORD_LENGTH || word[0] == 'e' || word[0] == 'E') continue;
+  for_each_word(data, size, [](const std::string& word) {
+    // "e" ends the process by design.
+    if (word[0] == 'e' || word[0] == 'E') return;
     dispatch_command(word.c_str());
-  }
+  });
   return 0;
 }

@@ -17,18 +17,13 @@
 #include "parts.h"
 #include "port.h"
 #include "settings.h"
+#include "word_stream.h"
 
 namespace {
 
 bool set_up() {
   // The smallest part: a verification reads the whole flash, 4 KiB here, not 64.
-  setenv("LPT1", "sim:board=varn,timing=fast,part=ATmega48", 1);
-  std::FILE* in = std::freopen("/dev/null", "r", stdin);
-  std::FILE* out = std::freopen("/dev/null", "w", stdout);
-  (void)in;
-  (void)out;
-  loops_per_us = 0;
-  if (bind_port_library() != 0) std::abort();
+  start_quiet_on_sim("sim:board=varn,timing=fast,part=ATmega48");
   settings.hex_extended_record_type = 4;
   init_part_table();
   reset_settings();
@@ -53,23 +48,17 @@ bool skipped(const std::string& word) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool ready = set_up();
   (void)ready;
-  std::string text(reinterpret_cast<const char*>(data), size);
-  size_t at = 0;
   bool first = true;
-  while (at < text.size()) {
-    size_t end = text.find_first_of(std::string(" \t\r\n\0", 5), at);
-    if (end == std::string::npos) end = text.size();
-    std::string word = text.substr(at, end - at);
-    at = end + 1;
-    if (word.empty() || word.size() > MAX_WORD_LENGTH || skipped(word)) continue;
+  for_each_word(data, size, [&first](std::string word) {
+    if (skipped(word)) return;
     // da programs and reads back the whole flash four times, about a second here
     // under the fuzzer's instrumentation: only as an input's first word, so the
     // rest of the dispatcher gets its share of the run.
     bool all_passes = strncasecmp(word.c_str(), "da", 2) == 0;
-    if (all_passes && !first) continue;
+    if (all_passes && !first) return;
     first = false;
     if (strncasecmp(word.c_str(), "ue", 2) == 0) word = "ueout.hex";
     dispatch_command(word.c_str());
-  }
+  });
   return 0;
 }
