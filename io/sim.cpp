@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -124,15 +125,10 @@ std::unique_ptr<Backend> open_sim(const std::string& text, std::string& message)
   std::string report = options.take("report");
   std::string trace_path = options.take("trace");
   std::string fail_text = options.take("fail_reads", "off");
-  long fail_reads = 0;
-  if (fail_text != "off") {
-    char* end = nullptr;
-    errno = 0;
-    fail_reads = std::strtol(fail_text.c_str(), &end, 10);
-    if (errno || end == fail_text.c_str() || *end || fail_reads < 1) {
-      message = "LPT1=sim: fail_reads=" + fail_text + " is not a count of status reads (1 or more)";
-      return nullptr;
-    }
+  unsigned long fail_reads = 0;
+  if (fail_text != "off" && (!sim::parse_unsigned(fail_text, LONG_MAX, fail_reads) || fail_reads == 0)) {
+    message = "LPT1=sim: fail_reads=" + fail_text + " is not a count of status reads (1 or more)";
+    return nullptr;
   }
   auto trace = trace_path.empty() ? nullptr : std::make_unique<sim::Trace>(trace_path);
 
@@ -150,7 +146,7 @@ std::unique_ptr<Backend> open_sim(const std::string& text, std::string& message)
     return nullptr;
   }
   std::fprintf(stderr, "libio: simulated %s\n", board->describe().c_str());
-  return make_sim_backend(std::move(board), std::move(trace), report, fail_reads);
+  return make_sim_backend(std::move(board), std::move(trace), report, static_cast<long>(fail_reads));
 }
 
 namespace sim {
@@ -216,6 +212,13 @@ bool replace_file(const std::string& path, const std::string& text, std::string&
     return false;
   }
   return rename_over(temporary, path, message);
+}
+
+bool parse_unsigned(const std::string& text, unsigned long max, unsigned long& value) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  errno = 0;
+  value = std::strtoul(text.c_str(), nullptr, 10);
+  return errno == 0 && value <= max;
 }
 
 double monotonic_us() { return monotonic_microseconds(); }

@@ -98,6 +98,9 @@ std::unique_ptr<Backend> make_sim_backend(std::unique_ptr<sim::Board> board, std
 
 namespace io::sim {
 
+// A decimal count of digits only, at most `max`, for the settings' numbers.
+bool parse_unsigned(const std::string& text, unsigned long max, unsigned long& value);
+
 // CRC-32 as zlib computes it.
 uint32_t crc32(const uint8_t* data, size_t size, uint32_t crc = 0);
 

@@ -11,13 +11,6 @@
 namespace io::sim {
 namespace {
 
-bool parse_unsigned(const std::string& text, unsigned long max, unsigned long& value) {
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
-  errno = 0;
-  value = std::strtoul(text.c_str(), nullptr, 10);
-  return errno == 0 && value <= max;
-}
-
 bool parse_fault(const std::string& text, VarnSettings& s) {
   if (text.empty() || text == "none") s.fault = Fault::none;
   else if (text == "absent") s.fault = Fault::absent;
