@@ -1,16 +1,16 @@
 // Ctrl-C and SIGTERM. The signal only sets a flag; the program stops at its next
-// port call, wait or console read, where stopping is safe: the program's last words
-// run (the programmer raises RESET so the target runs), then exit handlers restore
-// the terminal and close the port library, which saves a simulated board's state.
+// port call, wait or console read, where stopping is safe, and its exit handlers run
+// (the programmer raises RESET so the target runs, the terminal is restored, the
+// port library closes, which saves a simulated board's state).
 #pragma once
 #include <csignal>
 
 extern volatile std::sig_atomic_t interrupt_signal;
 
-// Installs the handlers and names what must happen before the program stops.
-void install_interrupt_handlers(void (*last_words)());
+// Installs the handlers.
+void install_interrupt_handlers();
 
-// Runs the last words and exits with 128 + the signal's number.
+// Exits with 128 + the signal's number.
 void stop_on_interrupt();
 
 // Stops the program when a signal has arrived. Cheap: one load of the flag.

@@ -65,9 +65,6 @@ bool names_command_file(const char* word) { return word[0] == 'f' || word[0] == 
 // The port keeps its lines as last written after the program ends. A library that
 // isn't there, or lacks the entry, has nothing to drive.
 void release_at_exit() {
-  static bool done = false;
-  if (done) return;
-  done = true;
   ignore_further_interrupts();
   if (!port_table.handle || !port_table.slots[ENTRY_SET_PORT_BIT]) return;
   set_cable_line(LINE_RESET, 1);
@@ -79,7 +76,7 @@ int main(int argc, char** argv) {
   settings.hex_extended_record_type = 4;
   bind_port_library();  // a missing library is reported by the first port call
   std::atexit(release_at_exit);  // after the binding, so it runs before the library goes
-  install_interrupt_handlers(release_at_exit);
+  install_interrupt_handlers();
   init_part_table();
   reset_settings();
   print_banner();

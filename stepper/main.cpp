@@ -9,7 +9,7 @@
 
 int main(int argc, char** argv) {
   bind_port_library();  // without it the first port call explains and stops
-  install_interrupt_handlers(nullptr);
+  install_interrupt_handlers();
   print_banner();
   use_scratch_countdown(true);
   calibrate_delay();

@@ -95,7 +95,7 @@ TEST_F(PipedInput, CtrlCStopsAProgramWaitingForItsNextWord) {
   // waiting read must notice it rather than sleep in ReadFile until the next byte.
   EXPECT_EXIT(
       {
-        install_interrupt_handlers(nullptr);
+        install_interrupt_handlers();
         std::thread press([] {
           Sleep(100);
           interrupt_signal = SIGINT;

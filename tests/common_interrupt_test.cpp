@@ -1,5 +1,5 @@
 // A signal noted by the handler stops the program at the next check: the registered
-// temporary file goes, the program's last words run once, and the status tells the
+// temporary file goes, the program's exit handlers run once, and the status tells the
 // signal. Long waits look at the flag often enough to answer at once.
 #include <gtest/gtest.h>
 // The death tests fork a child per case: POSIX only (the Windows build skips files
@@ -21,7 +21,7 @@ void count_last_words() {
   ++last_words_runs;
   std::fprintf(stderr, "last words %d, spun %llu\n", last_words_runs,
                static_cast<unsigned long long>(spun_iterations));
-  check_interrupt();  // the last words may use the port, which checks again
+  check_interrupt();  // an exit handler may use the port, which checks again
 }
 
 TEST(Interrupt, APendingSignalStopsAtTheNextCheckAndTakesTheTemporaryFile) {
@@ -32,7 +32,8 @@ TEST(Interrupt, APendingSignalStopsAtTheNextCheckAndTakesTheTemporaryFile) {
   dir.write("out.hex", "the old file");
   EXPECT_EXIT(
       {
-        install_interrupt_handlers(count_last_words);
+        std::atexit(count_last_words);
+        install_interrupt_handlers();
         remove_on_interrupt(temporary.c_str());
         std::raise(SIGTERM);  // the handler only notes it
         std::fprintf(stderr, "noted %d\n", static_cast<int>(interrupt_signal));
@@ -49,7 +50,7 @@ TEST(Interrupt, APendingSignalStopsAtTheNextCheckAndTakesTheTemporaryFile) {
   const std::string done = dir.file("done.hex");
   EXPECT_EXIT(
       {
-        install_interrupt_handlers(nullptr);
+        install_interrupt_handlers();
         remove_on_interrupt(done.c_str());
         forget_on_interrupt();
         std::raise(SIGINT);
@@ -65,7 +66,8 @@ TEST(Interrupt, APendingSignalStopsAtTheNextCheckAndTakesTheTemporaryFile) {
 TEST(Interrupt, ALongWaitAnswersWithinMilliseconds) {
   EXPECT_EXIT(
       {
-        install_interrupt_handlers(count_last_words);
+        std::atexit(count_last_words);
+        install_interrupt_handlers();
         loops_per_us = 2000;
         spun_iterations = 0;
         std::raise(SIGINT);
