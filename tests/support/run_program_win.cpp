@@ -121,14 +121,8 @@ Pipe make_pipe(bool child_reads) {
   return p;
 }
 
-void drain(HANDLE from, std::string& into) {
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(from, buffer, sizeof buffer, &got, nullptr) && got > 0) into.append(buffer, got);
-}
-
-// As drain, holding `lock` while the text grows.
-void drain_locked(HANDLE from, std::string& into, std::mutex& lock) {
+// Reads `from` to its end into `into`, holding `lock` while the text grows.
+void drain(HANDLE from, std::string& into, std::mutex& lock) {
   char buffer[65536];
   DWORD got = 0;
   while (ReadFile(from, buffer, sizeof buffer, &got, nullptr) && got > 0) {
@@ -167,9 +161,9 @@ RunResult run_program(const std::string& program, const RunOptions& options, con
 
   RunResult result;
   std::atomic<bool> stop_input{false};
-  std::mutex out_lock;  // the writer looks into the output while it is read
-  std::thread out_reader(drain_locked, out.read, std::ref(result.out), std::ref(out_lock));
-  std::thread err_reader(drain, err.read, std::ref(result.err));
+  std::mutex out_lock, err_lock;  // the writer looks into the output while it is read
+  std::thread out_reader(drain, out.read, std::ref(result.out), std::ref(out_lock));
+  std::thread err_reader(drain, err.read, std::ref(result.err), std::ref(err_lock));
   // The writer ends the input after the last piece (when asked to), or when the
   // child has gone: a write to a pipe whose reader has ended fails at once.
   std::thread writer([&] {
