@@ -101,7 +101,7 @@ void default_fuses_command(const char*) {
 void write_fuse_list(const char* arg) {
   uint8_t low = 0, high = 0, extended = 0;
   if (!parse_fuse_list(arg, &low, &high, &extended)) {
-    std::printf("Fuse bytes not written - '%s' is not x,y,z of one or two hexadecimal digits each\n",
+    std::printf("Fuse bytes not written - '%s' is not x,y,z of bytes in hexadecimal, up to 3 digits each\n",
                 arg);
     note_failure();
     return;
@@ -150,13 +150,17 @@ void identify_command(const char*) {
   current_part = find_part_by_signature();
   std::printf("Signature bytes: %x %x %x  ", target_signature[0], target_signature[1],
               target_signature[2]);
-  if (const AvrPart* part = identified_part())
+  if (const AvrPart* part = identified_part()) {
     std::printf("Processor: %s\n", part->name);
-  else
+  } else {
     std::printf("Processor: Unrecognized signature\n");
+    note_failure();
+  }
 }
 
-void statistics_command(const char*) { print_target_statistics(); }
+void statistics_command(const char*) {
+  if (print_target_statistics() < 0) note_failure();
+}
 
 // The position digit selects nothing on the cable: x1 to x5 all check the one target.
 void check_position(const char*) {
@@ -230,6 +234,12 @@ bool starts_with_keyword(std::string_view word, std::string_view keyword) {
   return true;
 }
 
+const Command* find_command(std::string_view word) {
+  for (const Command& c : COMMANDS)
+    if (starts_with_keyword(word, c.keyword)) return &c;
+  return nullptr;
+}
+
 int hex_digit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -237,15 +247,18 @@ int hex_digit(char c) {
   return -1;
 }
 
-// One field of a fuse list: one or two hexadecimal digits and nothing else.
+// One field of a fuse list: one to three hexadecimal digits and nothing else, worth
+// at most ff. A value above a byte is refused rather than cut to its low 8 bits, so a
+// mistyped fuse never lands on the chip as some other value.
 bool parse_fuse_field(std::string_view field, uint8_t* value) {
-  if (field.empty() || field.size() > 2) return false;
+  if (field.empty() || field.size() > 3) return false;
   unsigned v = 0;
   for (char c : field) {
     int d = hex_digit(c);
     if (d < 0) return false;
     v = v * 16 + static_cast<unsigned>(d);
   }
+  if (v > 0xFF) return false;
   *value = static_cast<uint8_t>(v);
   return true;
 }
@@ -282,13 +295,14 @@ int dispatch_command(const char* word) {
   if (w.size() > static_cast<size_t>(MAX_WORD_LENGTH)) {
     std::printf("Command word longer than %d characters refused\n", MAX_WORD_LENGTH);
     note_failure();
+  } else if (const Command* c = find_command(w)) {
+    if (c->needs_target && target_released == 1) identify_target();
+    c->run(word + c->keyword.size());
   } else {
-    for (const Command& c : COMMANDS) {
-      if (!starts_with_keyword(w, c.keyword)) continue;
-      if (c.needs_target && target_released == 1) identify_target();
-      c.run(word + c.keyword.size());
-      break;
-    }
+    // Standard output stays silent for it; a typing error must not pass for success.
+    std::fflush(stdout);
+    std::fprintf(stderr, "No command matches '%s' - h lists the commands\n", word);
+    note_failure();
   }
   if (target_released == 0) release_target();
   return 1;

@@ -8,7 +8,8 @@
 int dispatch_command(const char* word);
 
 // Splits "x,y,z" (low, high, extended) into three bytes: 1, or 0 when the text is not
-// exactly three fields of one or two hexadecimal digits. Nothing is stored on 0.
+// exactly three fields of one to three hexadecimal digits, each at most ff. Nothing is
+// stored on 0.
 int parse_fuse_list(const char* text, uint8_t* x, uint8_t* y, uint8_t* z);
 // The low 8 bits of the hexadecimal number at the start of `text` (an optional 0x
 // accepted): 1, or 0 when it holds none, `value` then unchanged.

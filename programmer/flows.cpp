@@ -7,6 +7,8 @@
 // refused before the chip is erased, so a bad file never costs the old program.
 #include "flows.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 #include "hardware.h"
@@ -35,8 +37,9 @@ void refuse_unknown_target(const char* what) {
 bool open_download() {
   download_stream = std::fopen(settings.download_file_name, "r");
   if (download_stream != nullptr) return true;
+  const int error = errno;
   std::printf("Can't open download file\n");
-  note_failure();
+  note_file_failure(settings.download_file_name, error);
   return false;
 }
 
@@ -105,14 +108,18 @@ void upload(const char* name, bool flash) {
   reset_settings();
 }
 
-// da and de read back the whole memory and compare up to its last programmed byte.
-void verify_whole_memory(bool flash, int size) {
+// da and de read back the whole memory and compare up to its last programmed byte,
+// so old contents beyond the file count; and at least the `loaded` bytes the file
+// set, so a chip that kept nothing (read back as all 0xFF, trimmed to nothing), or
+// lost the file's last byte, never compares as a match.
+void verify_whole_memory(bool flash, int size, int loaded) {
   std::printf("Read back target to verify\n");
   if (flash)
     read_flash(size);
   else
     read_eeprom(size);
-  verdict(trimmed_length(size), "Target matches %s\n", "ERROR - Target does not match %s\n");
+  verdict(std::max(trimmed_length(size), loaded), "Target matches %s\n",
+          "ERROR - Target does not match %s\n");
 }
 
 }  // namespace
@@ -163,7 +170,7 @@ void download_all(const char* name) {
       std::printf("Programming\n");
       const int written = write_flash(current_part, length);
       std::printf("%d bytes written to target\n", written);
-      if (verifying()) verify_whole_memory(true, part.flash_bytes);
+      if (verifying()) verify_whole_memory(true, part.flash_bytes, length);
     }
     reset_settings();
   }
@@ -186,7 +193,7 @@ void download_eeprom(const char* name) {
     std::printf("Programming\n");
     const int written = write_eeprom(length);
     std::printf("Bytes written to target %d\n", written);
-    if (verifying()) verify_whole_memory(false, part.eeprom_bytes);
+    if (verifying()) verify_whole_memory(false, part.eeprom_bytes, length);
   }
   reset_settings();
 }

@@ -3,14 +3,21 @@
 // The reader is lenient in what it has always accepted (any text between records,
 // record types it doesn't know, records after the end record, wrong checksums) and
 // strict only where going on would corrupt memory or program garbage: a field that
-// isn't hexadecimal, a record cut short by the end of the file, or data that would
-// land outside the load image refuses the whole file before anything is programmed.
+// isn't hexadecimal, a record cut short by the end of the file, data that would land
+// outside the load image, or a file without a single record (a binary or a text file
+// given by mistake, which would otherwise erase the chip for nothing) refuses the
+// whole file before anything is programmed.
+//
+// The result is the highest end of any data record, not the end of the last one: a
+// boot section placed before its application in one file is programmed with it.
 #include "hex.h"
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 
 #include "file_replace.h"
 #include "image.h"
@@ -99,6 +106,7 @@ int read_record(Source& in, uint64_t& base, int64_t& result) {
   if (r == FIELD_OK) r = read_field(in, 4, address);
   if (r == FIELD_OK) r = read_field(in, 2, type);
   if (r != FIELD_OK) return refuse(line, field_problem(r));
+  if (result < 0) result = 0;  // the file holds a record
 
   const unsigned header_sum = count + address_sum(address) + type;
   unsigned checksum = 0;
@@ -124,7 +132,7 @@ int read_record(Source& in, uint64_t& base, int64_t& result) {
       }
       check_sum(line, sum, checksum);
       for (unsigned k = 0; k < count; ++k) load_image[first + k] = data[k];
-      result = static_cast<int64_t>(end);
+      result = std::max(result, static_cast<int64_t>(end));
       return 1;
     }
     case RECORD_SEGMENT:
@@ -179,6 +187,18 @@ void write_record(std::FILE* out, unsigned address, unsigned type, const uint8_t
   std::fwrite(r.text, 1, static_cast<size_t>(r.size), out);
 }
 
+// A folder can't take the file's place: the rename at the end would fail after the
+// whole file was written and announced, so it is refused as a file that can't be
+// created.
+bool open_output(ReplacementFile& out, const char* path) {
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored)) {
+    errno = EISDIR;
+    return false;
+  }
+  return replacement_open(out, path);
+}
+
 }  // namespace
 
 int load_hex_file() {
@@ -186,7 +206,7 @@ int load_hex_file() {
   fill_load_image(settings.fill_char);
   Source in{download_stream};
   uint64_t base = 0;
-  int64_t result = 0;
+  int64_t result = -1;  // -1 until the first record
   int status = 1;
   for (int c; status == 1 && (c = in.next()) != EOF;) {
     if (c == '\n') ++in.line;
@@ -196,6 +216,10 @@ int load_hex_file() {
     std::printf("%s: read error - download refused\n", settings.download_file_name);
     status = -1;
   }
+  if (status == 1 && result < 0) {
+    std::printf("%s holds no Intel HEX records - download refused\n", settings.download_file_name);
+    status = -1;
+  }
   std::fclose(download_stream);
   download_stream = nullptr;
   return status == 1 ? static_cast<int>(result) : -1;
@@ -203,8 +227,10 @@ int load_hex_file() {
 
 int write_hex_file(const char* path, int length) {
   ReplacementFile out;
-  if (!replacement_open(out, path)) {
+  if (!open_output(out, path)) {
+    const int error = errno;
     std::printf("Can't open output file %s\n", path);
+    note_file_failure(path, error);
     return -1;
   }
   std::printf("Write Flash/EEPROM data to %s\n", path);
@@ -229,7 +255,9 @@ int write_hex_file(const char* path, int length) {
   }
   std::fputs(":00000001FF\n", out.file);
   if (!replacement_commit(out)) {
+    const int error = errno;
     std::printf("Can't write output file %s - left as it was\n", path);
+    note_file_failure(path, error);
     return -1;
   }
   return 1;

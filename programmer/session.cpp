@@ -1,4 +1,5 @@
 // The frame around the commands: banner, help text and command files.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -44,15 +45,17 @@ int run_command_file(const char* name) {
   }
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(name, "r"), std::fclose);
   if (!file) {
+    const int error = errno;
     std::printf("Can't open file named: %s\n", name);
-    note_failure();
+    note_file_failure(name, error);
     return 0;
   }
   // A folder opens for reading but fails at the first read: not a command file.
   const int first = std::fgetc(file.get());
   if (first == EOF && std::ferror(file.get())) {
+    const int error = errno;
     std::printf("Can't read file named: %s\n", name);
-    note_failure();
+    note_file_failure(name, error);
     return 0;
   }
   if (first != EOF) std::ungetc(first, file.get());

@@ -1,6 +1,9 @@
 // The settings the commands share, and the run's failure mark.
 #include "settings.h"
 
+#include <cstdio>
+#include <cstring>
+
 ProgrammerSettings settings = {0xFF, 'v', 4, 'n', "", "", "", ""};
 int run_failed = 0;
 
@@ -15,3 +18,9 @@ void reset_settings() {
 }
 
 void note_failure() { run_failed = 1; }
+
+void note_file_failure(const char* name, int error) {
+  std::fflush(stdout);  // the reason follows the message it explains
+  std::fprintf(stderr, "%s: %s\n", name, std::strerror(error));
+  note_failure();
+}

@@ -20,4 +20,8 @@ extern ProgrammerSettings settings;
 void reset_settings();
 // Records that a command of this run met a failure: the run then ends with status 2.
 void note_failure();
+// The same for a file the system refused: after the command's own message, one line
+// on standard error with the name as given and the system's reason for `error` (an
+// errno value).
+void note_file_failure(const char* name, int error);
 extern int run_failed;

@@ -18,9 +18,28 @@ const AvrPart* identified_part() {
   return &part_table[current_part];
 }
 
+namespace {
+
+bool no_target_hint_given = false;
+
+// A target that doesn't answer Programming Enable fails the run. The reports keep
+// their own wording on standard output; the hint of what to look at goes to standard
+// error once a run, however many commands meet the silent cable.
+void note_no_target() {
+  note_failure();
+  if (no_target_hint_given) return;
+  no_target_hint_given = true;
+  std::fflush(stdout);
+  std::fprintf(stderr,
+               "No target answered Programming Enable - check the cable, the board's power and "
+               "that a chip sits in the socket\n");
+}
+
+}  // namespace
+
 void identify_target() {
   enter_programming_mode();
-  isp_programming_enable();
+  if (isp_programming_enable() != ENABLE_ECHO) note_no_target();
   isp_read_signature();
   current_part = find_part_by_signature();
 }
@@ -69,13 +88,14 @@ void check_target() {
   Probe p = probe_target();
   if (p.answer != ENABLE_ECHO) {
     std::printf("Target not responding to Enable Serial Programming command\n");
-    note_failure();
+    note_no_target();
     return;
   }
   const AvrPart* part = identified_part();
-  if (!part)
+  if (!part) {
     std::printf("Target Processor Unrecognized but responding ");
-  else
+    note_failure();  // a chip this programmer can't serve
+  } else
     std::printf("Target %s responding ", part->name);
   if (p.fuses == FUSES_DEFAULT) {
     std::printf("- default fuses set\n");
@@ -108,7 +128,7 @@ void check_board() {
   }
 }
 
-void print_target_statistics() {
+int print_target_statistics() {
   isp_read_signature();
   int part = find_part_by_signature();
   uint8_t lock = isp_read_lock();
@@ -126,4 +146,5 @@ void print_target_statistics() {
   std::printf(" Signature = %x %x %x\n", target_signature[0], target_signature[1], target_signature[2]);
   std::printf(" Fuse bytes = %x %x %x\n", fuse_bytes[0], fuse_bytes[1], fuse_bytes[2]);
   std::printf(" Calibration byte =  %x\n", calibration);
+  return part;
 }

@@ -9,11 +9,14 @@ constexpr uint8_t ENABLE_ECHO = 0x53;
 extern int current_part;  // row of the last identified target, -1 unrecognised
 extern int clock_mhz;
 
+// Enters programming mode and identifies the target; a target that doesn't answer
+// Programming Enable fails the run (one hint a run on standard error).
 void identify_target();
 uint8_t check_default_fuses();
 void check_target();
 void check_board();
-void print_target_statistics();
+// Prints the statistics report: the row of the target's signature, or -1.
+int print_target_statistics();
 
 struct AvrPart;
 // The row of current_part, or null when no part is identified (or the index is

@@ -74,11 +74,12 @@ TEST(VarnprogWords, PrefixRules) {
   EXPECT_EQ(varnprog(dir, {"-exit"}).status, 1);
   EXPECT_EQ(varnprog(dir, {"-E"}).status, 1);
 
-  // quiet only sets the output mode, pf and pf4 match nothing: no output, status 0.
+  // quiet only sets the output mode, pf and pf4 match nothing: no output, but a word
+  // that matches nothing fails the run.
   RunResult quiet = varnprog(dir, {"-quiet", "-pf", "-pf4", "-t3", "-x6", "--i", "-ffile.txt", "stray"},
                              "report=" + dir.file("report.txt"));
   EXPECT_EQ(after_banner(quiet), "");
-  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.status, 2);
   EXPECT_EQ(report_value(dir.read("report.txt"), "instructions"), "0");
 
   EXPECT_EQ(after_banner(varnprog(dir, {"-sf0", "-SF1ff", "-sfq", "-mfm.txt", "-help"})),
@@ -116,7 +117,7 @@ TEST(VarnprogModes, InteractivePromptAfterEveryWord) {
   RunResult r = varnprog(dir, {}, "part=ATmega644", "i   nv\n\n  gf1 bogus\n");
   EXPECT_EQ(r.out, INTERACTIVE + BOARD_644 + "\n-" + "Signature bytes: 1e 96 9  Processor: ATmega644\n" +
                        "-" + "-" + "Fuse byte 1: e7\n-" + "-" + FINISHED);
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 2);  // bogus
 
   RunResult typed_exit = varnprog(dir, {}, "part=ATmega644", "gf3 e gf1\n");
   EXPECT_EQ(typed_exit.out, INTERACTIVE + BOARD_644 + "\n-" + "Fuse byte 3: ff\n-");
@@ -124,7 +125,7 @@ TEST(VarnprogModes, InteractivePromptAfterEveryWord) {
 
   RunResult dashed = varnprog(dir, {}, "part=ATmega644", "-e\n");  // the '-' belongs to the command line
   EXPECT_EQ(dashed.out, INTERACTIVE + BOARD_644 + "\n-" + "-" + FINISHED);
-  EXPECT_EQ(dashed.status, 0);
+  EXPECT_EQ(dashed.status, 2);
 }
 
 TEST(VarnprogCommandFiles, EchoAndPromptsInBothModes) {
@@ -134,11 +135,11 @@ TEST(VarnprogCommandFiles, EchoAndPromptsInBothModes) {
 
   RunResult typed = varnprog(dir, {}, "part=ATmega644", "fcmds.txt gf1\n");
   EXPECT_EQ(typed.out, INTERACTIVE + BOARD_644 + "\n-" + file_run + "Fuse byte 1: e7\n-" + FINISHED);
-  EXPECT_EQ(typed.status, 0);
+  EXPECT_EQ(typed.status, 2);  // the nested fcmds.txt matches no command
 
   RunResult line = varnprog(dir, {"Fcmds.txt", "-gf1"}, "part=ATmega644");
   EXPECT_EQ(after_banner(line), file_run + "Fuse byte 1: e7\n");
-  EXPECT_EQ(line.status, 0);
+  EXPECT_EQ(line.status, 2);
 
   RunResult missing = varnprog(dir, {}, "part=ATmega644", "fnothere.txt\n");
   EXPECT_EQ(missing.out, INTERACTIVE + BOARD_644 + "\n-" + "Can't open file named: nothere.txt\n" + "\n-" +

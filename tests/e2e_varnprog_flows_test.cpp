@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "run_program.h"
+#include "e2e_varnprog_support.h"
 
 namespace {
 
@@ -339,6 +339,72 @@ TEST_F(Flows, FaultyChipsFailVerification) {
   EXPECT_NE(locked.out.find("\nTarget Flash matches a.hex\n"), std::string::npos) << locked.out;
   EXPECT_EQ(report("flash_crc32"), flash_crc(data, 65536));
   EXPECT_EQ(locked.status, 0);
+}
+
+// Standard output without the progress lines, which end in '\r' and overwrite themselves.
+std::string settled(std::string text) {
+  for (size_t cr; (cr = text.find('\r')) != std::string::npos;) {
+    const size_t start = text.rfind('\n', cr) + 1;  // npos + 1: the start of the text
+    text.erase(start, cr + 1 - start);
+  }
+  return text;
+}
+
+// A pass means the chip holds the file; every failure fails the run and says why.
+TEST_F(Flows, APassMeansTheChipHoldsTheFileAndEveryFailureSaysSo) {
+  dir.write("a16.hex", hex_text(random_bytes(16, 40)));
+  dir.write("full.hex", hex_text(random_bytes(256, 41)));  // the ATmega48's whole EEPROM
+  dir.write("boot.hex", ":040F000001020304E3\n:0400000005060708E2\n:00000001FF\n");  // boot section first
+  dir.write("far.hex", ":0410000001020304E2\n:0400000005060708E2\n:00000001FF\n");
+  dir.write("blink.bin", std::string("\x7f" "ELF\x02\x01\x01\0\0\0", 10));
+  dir.write("empty.hex", "");
+  const std::string ee = "Programming\nBytes written to target 16\nRead back target to verify\nRead 256 target EEPROM bytes\n";
+  const std::string no_match = "\n16 bytes mismatched\nERROR - Target does not match a16.hex\n";
+  std::string da;
+  for (char p : {'2', '3', '4', '5'})
+    da += std::string("Reset ") + p + ": Target ATmega48 responding - default fuses set\nload file length = 16\n"
+          "Erase chip\nProgramming\n16 bytes written to target\nRead back target to verify\n" + no_match;
+  const std::string hint = "No target answered Programming Enable - check the cable";
+  const std::string unknown = "Processor: Unrecognized signature\n";
+  struct Case {
+    std::string board;
+    std::vector<std::string> words;
+    std::string out;               // after the banner
+    std::vector<std::string> err;  // each once
+    int status, erases;
+  } cases[] = {
+      {"fault=readonly", {"-dea16.hex"}, "load file length = 16\n" + ee + no_match, {}, 2, 0},
+      {"fault=locked", {"-dea16.hex"}, "load file length = 16\n" + ee + no_match, {}, 2, 0},
+      {"fault=readonly", {"-daa16.hex"}, da, {}, 2, 4},
+      {"fault=flip:256", {"-defull.hex"}, "load file length = 256\nProgramming\nBytes written to target 256\n"
+       "Read back target to verify\nRead 256 target EEPROM bytes\n\n1 bytes mismatched\nERROR - Target does not match full.hex\n", {}, 2, 0},
+      {"", {"-dfboot.hex"}, "Erase chip\nProgramming\nBytes written to target 3844  \nRead back target to verify\n"
+       "\nTarget Flash matches boot.hex\n", {}, 0, 1},
+      {"", {"-dffar.hex"}, "far.hex: 4100 bytes do not fit the 4096-byte flash of the ATmega48 - download refused\n", {}, 2, 0},
+      {"", {"-dfblink.bin", "-deempty.hex"}, "blink.bin holds no Intel HEX records - download refused\n"
+       "empty.hex holds no Intel HEX records - download refused\n", {}, 2, 0},
+      {"fault=absent", {"-gf", "-gc"}, "Fuse bytes: ff ff ff\nCalibration byte: ff\n", {hint}, 2, 0},
+      {"fault=silent", {"-i"}, "Signature bytes: 0 0 1  " + unknown, {hint}, 2, 0},
+      {"part=ATmega328P", {"-i"}, "Signature bytes: 1e 95 f  " + unknown, {}, 2, 0},
+      {"part=ATmega328P", {"-s"}, unknown + " Lock byte = ff    No locks bits activated\n Signature = 1e 95 f\n"
+       " Fuse bytes = ff d9 62\n Calibration byte =  9e\n", {}, 2, 0},
+      {"part=ATmega328P", {"-x1"}, "Target Processor Unrecognized but responding - default fuses set\n", {}, 2, 0},
+      {"part=ATmega328P", {"-gf"}, "Fuse bytes: ff d9 62\n", {}, 0, 0},  // a read is no identification
+      {"part=ATmega168", {"-pfa0e2,0df,0ff"}, "Write fuse bytes: e2 df ff\n", {}, 0, 0},
+      {"", {"-dfmissing.hex", "fnothere.txt"}, "Can't open download file\nCan't open file named: nothere.txt\n",
+       {"missing.hex: No such file or directory\n", "nothere.txt: No such file or directory\n"}, 2, 0},
+      {"", {"-bogus", "-ffile.txt"}, "", {"No command matches 'bogus' - h lists the commands\n", "'ffile.txt'"}, 2, 0},
+  };
+  for (const Case& c : cases) {
+    const std::string name = c.board + " " + c.words[0];
+    const bool part_named = c.board.rfind("part=", 0) == 0;  // else an ATmega48
+    RunResult r = run(c.words, part_named ? c.board : "part=ATmega48" + (c.board.empty() ? "" : "," + c.board));
+    EXPECT_EQ(settled(after_banner(r)), c.out) << name;
+    for (const std::string& line : c.err) EXPECT_EQ(count_of(r.err, line), 1u) << name << ": " << r.err;
+    EXPECT_EQ(count_of(r.err, hint), c.err == std::vector<std::string>{hint} ? 1u : 0u) << name;
+    EXPECT_EQ(r.status, c.status) << name;
+    EXPECT_EQ(report("chip_erases"), std::to_string(c.erases)) << name;
+  }
 }
 
 }  // namespace

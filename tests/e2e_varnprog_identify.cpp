@@ -44,7 +44,7 @@ TEST(VarnprogIdentify, UnknownAbsentAndSilentChips) {
   TempDir dir;
   RunResult unknown = varnprog(dir, {"-i"}, "part=ATmega328P");
   EXPECT_EQ(after_banner(unknown), "Signature bytes: 1e 95 f  Processor: Unrecognized signature\n");
-  EXPECT_EQ(unknown.status, 0);  // identifying is not failing
+  EXPECT_EQ(unknown.status, 2);  // a chip the programmer can't serve
 
   RunResult absent = varnprog(dir, {"-i"}, "fault=absent");
   EXPECT_EQ(after_banner(absent), "Signature bytes: ff ff ff  Processor: Unrecognized signature\n");

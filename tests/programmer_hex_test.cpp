@@ -56,14 +56,14 @@ class Hex : public testing::Test {
   TempDir dir;
 };
 
-TEST_F(Hex, DataRecordsLoadAtTheirAddressesAndTheResultIsTheEndOfTheLast) {
+TEST_F(Hex, DataRecordsLoadAtTheirAddressesAndTheResultIsTheHighestEnd) {
   settings.fill_char = 0x5A;
-  // Two records out of order: the result is the end of the last one, not the highest.
+  // Two records out of order: the result is the highest end, not the end of the last.
   Loaded r = load_text(dir,
                        ":10010000000102030405060708090A0B0C0D0E0F77\n"
                        ":10000000F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF78\n"
                        ":00000001FF\n");
-  EXPECT_EQ(r.result, 16);
+  EXPECT_EQ(r.result, 272);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(load_image[0], 0xF0);
   EXPECT_EQ(load_image[15], 0xFF);
@@ -88,7 +88,7 @@ TEST_F(Hex, ExtendedAddressesSetTheBaseForTheRecordsAfterThem) {
                        ":020010001122BB\n"
                        ":020000021000EC\n"  // segment 0x1000: base 0x10000 again
                        ":0100010033CB\n");
-  EXPECT_EQ(r.result, 65536 + 1 + 1);
+  EXPECT_EQ(r.result, 65552 + 2) << "the highest end, from the first data record";
   EXPECT_EQ(load_image[65552], 0x11);
   EXPECT_EQ(load_image[65553], 0x22);
   EXPECT_EQ(load_image[65537], 0x33);
@@ -137,6 +137,7 @@ TEST_F(Hex, MalformedRecordsAreRefusedWithTheirLine) {
       {":03000000010203F7\n:03000300040506", "prog.hex line 2: record cut short by the end of the file - download refused\n"},
       {":020000040", "prog.hex line 1: record cut short by the end of the file - download refused\n"},
       {": 3000000010203F7\n", "prog.hex line 1: not a hexadecimal field - download refused\n"},
+      {"\x7f" "ELF binary, text\n", "prog.hex holds no Intel HEX records - download refused\n"},
   };
   for (const Case& c : cases) {
     Loaded r = load_text(dir, c.text);
