@@ -17,6 +17,8 @@ int parse_hex_byte(const char* text, uint8_t* value);
 
 void print_help();
 void print_banner();
+// One line: the program's name and version.
+void print_version();
 // Runs the words of a command file, each echoed and followed by "-": 1, or 0 when the
 // file can't be opened (one line naming it).
 int run_command_file(const char* name);

@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "console.h"
 #include "delay.h"
+#include "info_options.h"
 #include "interrupt.h"
 #include "link.h"
 #include "parts.h"
@@ -73,6 +74,7 @@ void release_at_exit() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (answered_info_option(argc, argv, print_help, print_version)) return 0;
   settings.hex_extended_record_type = 4;
   bind_port_library();  // a missing library is reported by the first port call
   std::atexit(release_at_exit);  // after the binding, so it runs before the library goes

@@ -8,10 +8,16 @@
 #include "console.h"
 #include "settings.h"
 
+namespace {
+constexpr char VERSION[] = "1.01";
+}
+
 void print_banner() {
-  std::printf("Varn Programming Utility V1.01\n");
+  std::printf("Varn Programming Utility V%s\n", VERSION);
   std::printf("In-system programmer for the Varn board - provided as is, without warranty\n");
 }
+
+void print_version() { std::printf("varnprog %s\n", VERSION); }
 
 void print_help() {
   std::printf(

@@ -75,6 +75,8 @@ void print_banner() {
   std::printf("Type 'e' to exit,'h' for help\n");
 }
 
+void print_version() { std::printf("pavolt %d.%d\n", VERSION_MAJOR, VERSION_MINOR); }
+
 void print_help() {
   std::printf("Command options:\n\n");
   std::printf("  -ffilename  - Load and run Script/GCode command file - TBD\n");

@@ -7,6 +7,8 @@ constexpr int VERSION_MINOR = 97;
 constexpr int DRIVER_CHARACTER_GAP_UNITS = 20;  // pause after each byte sent to a driver
 
 void print_banner();
+// One line: the program's name and version.
+void print_version();
 void print_help();
 void print_g_code_help();
 // "d" command: waits the word's number of milliseconds.

@@ -3,11 +3,13 @@
 
 #include "commands.h"
 #include "delay.h"
+#include "info_options.h"
 #include "interrupt.h"
 #include "port.h"
 #include "settings.h"
 
 int main(int argc, char** argv) {
+  if (answered_info_option(argc, argv, print_help, print_version)) return 0;
   bind_port_library();  // without it the first port call explains and stops
   install_interrupt_handlers();
   print_banner();

@@ -163,4 +163,21 @@ TEST(VarnprogModes, FailureEarlierInTheRunMakesExitReport2) {
   EXPECT_EQ(ok.status, 1);
 }
 
+// As the only argument they answer without a port, a banner or a calibration.
+TEST(InfoOptions, HelpAndVersionOfBothProgramsNeedNoHardware) {
+  TempDir dir;
+  const std::string answers[][3] = {{"varnprog", "--help", HELP}, {"varnprog", "--version", "varnprog 1.01\n"},
+                                    {"pavolt", "--help", "Command options:\n"}, {"pavolt", "--version", "pavolt 0.97\n"}};
+  for (const auto& [program, option, answer] : answers) {
+    RunOptions options;
+    options.args = {option};
+    options.gcal = std::nullopt;
+    options.env = {{"LPT1", "/dev/no-such-port"}};
+    RunResult r = run_program(program, options, dir);
+    EXPECT_EQ(r.out.substr(0, answer.size()) + r.err, answer) << program << option;
+    EXPECT_EQ(r.status, 0) << program << option;
+    EXPECT_FALSE(dir.exists("gcal.txt")) << program << option;
+  }
+}
+
 }  // namespace
