@@ -43,7 +43,7 @@ TEST(VarnprogFuseWrites, Atmega32KeepsItsExtendedFuse) {
   TempDir dir;
   EXPECT_EQ(after_banner(varnprog(dir, {"-pfae2,df,ff", "-gf", "-a", "-gf"}, "part=ATmega32")),
             "Write fuse bytes: e2 df\nFuse bytes: d9 df\n"
-            "processorid = 1\nWrite fuse bytes: e4 ff\nFuse bytes: d9 e4\n");
+            "processorid = 1\nWrite fuse bytes: e4 ff\nFuse bytes: d9 c4\n");  // the chip keeps SPIEN
 }
 
 TEST(VarnprogFuseWrites, RefusalsWriteNothingAndEndWithStatus2) {
