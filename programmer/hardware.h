@@ -1,5 +1,6 @@
 // Everything the programmer knows about the hardware, in one place: the cable's
-// line map, the AVR serial-programming instruction bytes and the seven known parts.
+// line map, the AVR serial-programming instruction bytes, the seven known parts and
+// the fuse bits of each that matter to the programmer.
 #pragma once
 #include <array>
 #include <cstddef>
