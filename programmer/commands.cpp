@@ -10,6 +10,7 @@
 #include "console.h"
 #include "delay.h"
 #include "flows.h"
+#include "fuse_checks.h"
 #include "hardware.h"
 #include "isp.h"
 #include "link.h"
@@ -84,6 +85,8 @@ void default_fuses_command(const char*) {
   const AvrPart* part = part_for_fuse_write("Fuse bytes");
   if (!part) return;
   const uint8_t* d = part->default_fuses;  // extended, high, low
+  FuseWrite w{{d[0], d[1], d[2]}, {!is_atmega32(), true, true}};
+  if (!fuse_write_allowed("Fuse bytes", w, false)) return;
   std::printf("processorid = %d\n", current_part);
   delay_us(FUSE_WRITE_WAIT_US);
   isp_write_fuse_low(d[2]);
@@ -94,11 +97,15 @@ void default_fuses_command(const char*) {
     std::printf("Write fuse bytes: %x %x\n", d[1], d[2]);
   } else {
     isp_write_fuse_extended(d[0]);
+    delay_us(FUSE_WRITE_WAIT_US);  // the last write completes before the read-back
     std::printf("Write fuse bytes: %x %x %x\n", d[0], d[1], d[2]);
   }
+  check_fuse_write(w);
 }
 
-void write_fuse_list(const char* arg) {
+void write_fuse_list(const char* word_arg) {
+  FuseArgument fuse_arg = fuse_argument(word_arg);
+  const char* arg = fuse_arg.text;
   uint8_t low = 0, high = 0, extended = 0;
   if (!parse_fuse_list(arg, &low, &high, &extended)) {
     std::printf("Fuse bytes not written - '%s' is not x,y,z of bytes in hexadecimal, up to 3 digits each\n",
@@ -107,6 +114,8 @@ void write_fuse_list(const char* arg) {
     return;
   }
   if (!part_for_fuse_write("Fuse bytes")) return;
+  FuseWrite w{{extended, high, low}, {!is_atmega32(), true, true}};
+  if (!fuse_write_allowed("Fuse bytes", w, fuse_arg.forced)) return;
   fuse_bytes[2] = low;
   fuse_bytes[1] = high;
   fuse_bytes[0] = extended;
@@ -120,10 +129,13 @@ void write_fuse_list(const char* arg) {
     std::printf("Write fuse bytes: %x %x\n", low, high);
   else
     std::printf("Write fuse bytes: %x %x %x\n", low, high, extended);
+  check_fuse_write(w);
 }
 
 // Fuse number n (1 low, 2 high, 3 extended) is fuse_bytes[3 - n].
-void write_one_fuse(int n, const char* arg, void (*write)(unsigned)) {
+void write_one_fuse(int n, const char* word_arg, void (*write)(unsigned)) {
+  FuseArgument fuse_arg = fuse_argument(word_arg);
+  const char* arg = fuse_arg.text;
   uint8_t v = 0;
   char what[16];
   std::snprintf(what, sizeof what, "Fuse byte %d", n);
@@ -133,10 +145,15 @@ void write_one_fuse(int n, const char* arg, void (*write)(unsigned)) {
     return;
   }
   if (!part_for_fuse_write(what)) return;
+  FuseWrite w{};
+  w.value[3 - n] = v;
+  w.written[3 - n] = true;
+  if (!fuse_write_allowed(what, w, fuse_arg.forced)) return;
   fuse_bytes[3 - n] = v;
   write(v);
   delay_us(FUSE_WRITE_WAIT_US);
   std::printf("Write fuse byte %d: %x\n", n, v);
+  check_fuse_write(w);
 }
 
 void write_fuse_1(const char* arg) { write_one_fuse(1, arg, isp_write_fuse_low); }

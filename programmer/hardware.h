@@ -1,9 +1,11 @@
 // Everything the programmer knows about the hardware, in one place: the cable's
-// line map, the AVR serial-programming instruction bytes and the seven known parts.
+// line map, the AVR serial-programming instruction bytes, the seven known parts and
+// the fuse bits of each that matter to the programmer.
 #pragma once
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "port.h"
 
@@ -107,6 +109,49 @@ constexpr std::array<KnownPart, KNOWN_PART_COUNT> KNOWN_PARTS = {{
 }};
 constexpr int SIGNATURE_LENGTH = 3;
 constexpr int PART_RESERVED = 4;
+
+// The fuse bits that matter to this programmer, per part, from the data sheets' fuse
+// tables. Fuse numbers as the commands count them: 1 low, 2 high, 3 extended.
+//  - KEPT: the serial interface can't change it; a write leaves it as it was.
+//  - LOCKS_OUT: programmed (0), it takes the RESET pin away from serial programming
+//    from the chip's next reset on, and only a high-voltage programmer brings it back.
+enum class FuseRole : uint8_t { KEPT, LOCKS_OUT };
+
+struct FuseBit {
+  const char* name;  // null: an unused entry
+  int fuse;
+  uint8_t mask;
+  FuseRole role;
+};
+
+constexpr FuseBit SPIEN{"SPIEN", 2, 0x20, FuseRole::KEPT};
+constexpr FuseBit RSTDISBL{"RSTDISBL", 2, 0x80, FuseRole::LOCKS_OUT};  // RESET becomes an I/O pin
+constexpr FuseBit DWEN{"DWEN", 2, 0x40, FuseRole::LOCKS_OUT};          // RESET becomes the debugWIRE line
+
+struct PartFuseBits {
+  const char* part;  // as in KNOWN_PARTS, same row
+  std::array<FuseBit, 3> bits;
+};
+
+// On the ATmega16, 32, 644 and 128 high fuse bits 7 and 6 are OCDEN and JTAGEN, which
+// leave serial programming alone.
+constexpr std::array<PartFuseBits, KNOWN_PART_COUNT> PART_FUSE_BITS = {{
+    {"ATmega16", {SPIEN}},
+    {"ATmega32", {SPIEN}},
+    {"ATmega48", {SPIEN, RSTDISBL, DWEN}},
+    {"ATmega88", {SPIEN, RSTDISBL, DWEN}},
+    {"ATmega168", {SPIEN, RSTDISBL, DWEN}},
+    {"ATmega644", {SPIEN}},
+    {"ATmega128", {SPIEN}},
+}};
+
+constexpr bool fuse_bits_follow_parts() {
+  for (int i = 0; i < KNOWN_PART_COUNT; ++i)
+    if (std::string_view(PART_FUSE_BITS[static_cast<size_t>(i)].part) != KNOWN_PARTS[static_cast<size_t>(i)].name)
+      return false;
+  return true;
+}
+static_assert(fuse_bits_follow_parts(), "PART_FUSE_BITS rows follow KNOWN_PARTS");
 
 // Lock bits LB1 and LB2 (lock byte bits 0 and 1) both programmed (0) is lock mode 3:
 // the chip answers every flash and EEPROM read with FF until a chip erase.

@@ -43,7 +43,7 @@ TEST(VarnprogFuseWrites, Atmega32KeepsItsExtendedFuse) {
   TempDir dir;
   EXPECT_EQ(after_banner(varnprog(dir, {"-pfae2,df,ff", "-gf", "-a", "-gf"}, "part=ATmega32")),
             "Write fuse bytes: e2 df\nFuse bytes: d9 df\n"
-            "processorid = 1\nWrite fuse bytes: e4 ff\nFuse bytes: d9 e4\n");
+            "processorid = 1\nWrite fuse bytes: e4 ff\nFuse bytes: d9 c4\n");  // the chip keeps SPIEN
 }
 
 TEST(VarnprogFuseWrites, RefusalsWriteNothingAndEndWithStatus2) {
@@ -64,6 +64,43 @@ TEST(VarnprogFuseWrites, RefusalsWriteNothingAndEndWithStatus2) {
             "Fuse byte 1 not written - target processor not recognised\n");
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(report_value(dir.read("r2.txt"), "fuse_writes"), "0");
+}
+
+// The chip keeps SPIEN whatever is written; a write that would take the RESET pin
+// away is refused unless forced with '!'; every write is read back. The rows run in
+// order on one chip state: the forced write makes the chip unreachable until its
+// state file is mended, as a high-voltage programmer would.
+TEST(VarnprogFuseWrites, SiliconRulesGuardAndReadBack) {
+  TempDir dir;
+  const std::string state = "part=ATmega168,state=" + dir.file("chip.state") + ",report=" + dir.file("report.txt");
+  const std::string lost = " - 5f programs RSTDISBL: the RESET pin stops answering this programmer\n";
+  struct Row {
+    std::string keys;
+    std::vector<std::string> args;
+    std::string out;
+    int status;
+  } rows[] = {
+      {"part=ATmega644", {"-pf2ff", "-gf2"}, "Write fuse byte 2: ff\nFuse byte 2: df\n", 0},
+      {"fault=readonly", {"-pf1e2", "-gf1"}, "Write fuse byte 1: e2\nFuse byte 1 reads e7 after writing e2\nFuse byte 1: e7\n", 2},
+      {state, {"-pf25f", "-pfae2,1f,f9", "-x1"},
+       "Fuse byte 2 not written" + lost +
+           "Fuse bytes not written - 1f programs RSTDISBL and DWEN: the RESET pin stops answering this programmer\n"
+           "Target ATmega168 responding - default fuses set\n",
+       2},
+      {state, {"-pf25f!"}, "Fuse byte 2 written as forced" + lost + "Write fuse byte 2: 5f\n", 0},
+      {state, {"-x1"}, "Target not responding to Enable Serial Programming command\n", 2},
+  };
+  for (const Row& row : rows) {
+    RunResult r = varnprog(dir, row.args, row.keys);
+    EXPECT_EQ(after_banner(r), row.out) << row.args[0];
+    EXPECT_EQ(r.status, row.status) << row.args[0];
+  }
+  EXPECT_EQ(report_value(dir.read("report.txt"), "reset_disabled"), "1");
+  EXPECT_EQ(report_value(dir.read("report.txt"), "debugwire"), "0");
+  std::string text = dir.read("chip.state");
+  ASSERT_NE(text.find("fuses f9 5f e2\n"), std::string::npos) << text;
+  dir.write("chip.state", text.replace(text.find("f9 5f e2"), 8, "f9 df e2"));
+  EXPECT_EQ(after_banner(varnprog(dir, {"-x1"}, state)), "Target ATmega168 responding - default fuses set\n");
 }
 
 TEST(VarnprogWords, PrefixRules) {

@@ -22,7 +22,20 @@ struct SimPart {
   std::array<uint8_t, 3> table_fuses;    // extended, high, low as the programmer's table has them
   std::array<uint8_t, 3> factory_fuses;  // extended, high, low as shipped
   uint8_t calibration;
+  // High fuse bits that, programmed (0), give the RESET pin another job from the next
+  // reset on: RSTDISBL makes it an I/O pin, DWEN the debugWIRE line. Either way the
+  // chip no longer enters serial programming. 0 where the part has no such bit.
+  uint8_t rstdisbl;
+  uint8_t dwen;
 };
+
+// Positions in Chip::fuses and the parts' fuse triples.
+constexpr size_t FUSE_EXTENDED = 0;
+constexpr size_t FUSE_HIGH = 1;
+constexpr size_t FUSE_LOW = 2;
+
+// SPIEN, high fuse bit 5 on every part of the board: serial programming can't change it.
+constexpr uint8_t HIGH_FUSE_SPIEN = 0x20;
 
 // Busy periods of serial programming, microseconds (tWD_FLASH, tWD_ERASE, tWD_FUSE).
 constexpr double PAGE_WRITE_US = 4500;
@@ -59,7 +72,7 @@ struct Chip {
   const SimPart* part = nullptr;
   std::vector<uint8_t> flash;
   std::vector<uint8_t> eeprom;
-  std::array<uint8_t, 3> fuses{};  // extended, high, low
+  std::array<uint8_t, 3> fuses{};  // FUSE_EXTENDED, FUSE_HIGH, FUSE_LOW
   uint8_t lock = 0xFF;
   // Page buffers: a word that was never loaded stays 0xFF, which leaves flash as it is.
   std::vector<uint8_t> page_buffer;
@@ -77,8 +90,16 @@ struct Chip {
   Counters count;
 };
 
-// A new chip of `part`: erased, fuses from the table (or factory values), lock open.
+// A new chip of `part`: erased, fuses from the table (or factory values) with SPIEN
+// programmed, lock open.
 void chip_init(Chip& chip, const SimPart& part, bool factory_fuses);
+
+// The fuses as they stand program RSTDISBL, or DWEN (the state the chip takes at its next reset).
+bool chip_reset_disabled(const Chip& chip);
+bool chip_debugwire(const Chip& chip);
+// From its next reset on the chip will not enter serial programming: RSTDISBL or DWEN
+// programmed, or SPIEN unprogrammed (which only a state file can give it).
+bool chip_serial_programming_off(const Chip& chip);
 
 // Serial-programming instruction bytes (byte 1, and byte 2 where it selects).
 constexpr uint8_t OP_PROGRAMMING = 0xAC;  // with byte 2 below

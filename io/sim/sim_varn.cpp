@@ -62,13 +62,29 @@ uint8_t VarnBoard::input_pins(double now_us) {
   return static_cast<uint8_t>(STATUS_IDLE | (miso_ ? STATUS_PIN_MISO : 0));
 }
 
+void VarnBoard::power_on() {
+  serial_off_ = chip_serial_programming_off(chip_);
+  if (!reset_pin_resets()) link_ = Link::running;  // RESET low holds nothing
+}
+
+bool VarnBoard::reset_pin_resets() const { return !chip_reset_disabled(chip_) && !chip_debugwire(chip_); }
+
 void VarnBoard::reset_edge(bool high, double now_us) {
+  if (serial_off_) {
+    // RESET is an I/O pin (or the debugWIRE line) now; with only SPIEN unprogrammed it
+    // still resets the chip, which then runs its program again. No programming mode.
+    link_ = high || !reset_pin_resets() ? Link::running : Link::held;
+    return;
+  }
   if (high) {
-    // The chip runs its own program; its MISO pin is an input again, pulled up.
+    // The chip runs its own program; its MISO pin is an input again, pulled up. The
+    // fuses are latched as it leaves reset or programming mode: a RSTDISBL or DWEN
+    // written in this session takes serial programming away from now on.
     link_ = Link::running;
     pulse_clean_ = (lines_ & PIN_SCK) == 0;
     driven_ = false;
     set_miso(1, now_us);
+    serial_off_ = chip_serial_programming_off(chip_);
     return;
   }
   // Serial programming opens only after a positive RESET pulse with SCK held low.
@@ -88,7 +104,7 @@ void VarnBoard::reset_edge(bool high, double now_us) {
   driven_ = false;
   // The clock source is taken from the fuses at reset; SCK high and low must each
   // last more than 2 clock periods below 12 MHz, 3 from 12 MHz up.
-  double mhz = settings_.clock_mhz > 0 ? settings_.clock_mhz : clock_from_low_fuse(chip_.fuses[2]);
+  double mhz = settings_.clock_mhz > 0 ? settings_.clock_mhz : clock_from_low_fuse(chip_.fuses[FUSE_LOW]);
   phase_limit_us_ = (mhz >= 12 ? 3.0 : 2.0) / mhz;
 }
 
@@ -194,6 +210,7 @@ std::string VarnBoard::describe() const {
   if (settings_.strict) text += ", strict";
   if (settings_.fault != Fault::none) text += ", fault";
   if (!settings_.state_path.empty()) text += ", state in " + settings_.state_path;
+  if (serial_off_) text += ", serial programming off by its fuses";
   return text;
 }
 
@@ -224,8 +241,12 @@ void VarnBoard::write_report(std::FILE* out) {
   std::fprintf(out, "timing_violations=%llu\n", static_cast<unsigned long long>(violations_));
   print_minimum(out, "sck_high_min_us", high_min_us_);
   print_minimum(out, "sck_low_min_us", low_min_us_);
-  std::fprintf(out, "fuse_low=%02x\nfuse_high=%02x\nfuse_extended=%02x\nlock=%02x\n", chip_.fuses[2],
-               chip_.fuses[1], chip_.fuses[0], chip_.lock);
+  std::fprintf(out, "fuse_low=%02x\nfuse_high=%02x\nfuse_extended=%02x\nlock=%02x\n", chip_.fuses[FUSE_LOW],
+               chip_.fuses[FUSE_HIGH], chip_.fuses[FUSE_EXTENDED], chip_.lock);
+  // What the fuses hold now, so a write of this run shows before the chip's next reset.
+  bool present = settings_.fault != Fault::absent;
+  std::fprintf(out, "reset_disabled=%d\ndebugwire=%d\n", present && chip_reset_disabled(chip_) ? 1 : 0,
+               present && chip_debugwire(chip_) ? 1 : 0);
   std::fprintf(out, "flash_crc32=%08x\n", crc32(chip_.flash.data(), chip_.flash.size()));
   std::fprintf(out, "eeprom_crc32=%08x\n", crc32(chip_.eeprom.data(), chip_.eeprom.size()));
 }
@@ -246,6 +267,7 @@ std::unique_ptr<Board> make_varn_board(Options& options, Trace* trace, std::stri
     return nullptr;
   if (!found) chip_init(chip, settings.part ? *settings.part : *find_sim_part("ATmega644"), settings.factory_fuses);
   if (settings.fault == Fault::locked) chip.lock = 0xFC;  // LB1 and LB2 programmed
+  board->power_on();
   return board;
 }
 

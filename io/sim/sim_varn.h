@@ -41,7 +41,7 @@ bool take_varn_settings(Options& options, VarnSettings& settings, std::string& m
 // Target clock in MHz by the low fuse, as the programmer's reports read it.
 int clock_from_low_fuse(uint8_t low_fuse);
 
-// State file of the chip's memories, fuses and lock (format in docs/sim-state.md).
+// State file of the chip's memories, fuses and lock (format in the README).
 // `found` is false when the file does not exist yet; the chip is then a new one.
 bool load_chip_state(const std::string& path, const SimPart* wanted, bool factory_fuses, Chip& chip,
                      bool& found, std::string& message);
@@ -63,6 +63,8 @@ class VarnBoard : public Board {
   std::string describe() const override;
   void write_report(std::FILE* out) override;
   bool finish(std::string& message) override;
+  // The chip powers up with the fuses it has been given (table, factory or state file).
+  void power_on();
 
   Chip& chip() { return chip_; }
   Link link() const { return link_; }
@@ -73,6 +75,7 @@ class VarnBoard : public Board {
 
  private:
   void reset_edge(bool high, double now_us);
+  bool reset_pin_resets() const;
   void sck_rise(double now_us);
   void sck_fall(double now_us);
   void shift_in(int bit, double now_us);
@@ -88,6 +91,10 @@ class VarnBoard : public Board {
   uint8_t lines_ = 0;  // MOSI, SCK, RESET as last seen; the port opens with all data bits low
   int miso_ = 1;       // pulled up while the chip does not drive it
   Link link_ = Link::held;
+  // Serial programming was off by the fuses when the chip last started its program
+  // (RSTDISBL or DWEN programmed, SPIEN not): the cable's pulses never bring it into
+  // programming mode.
+  bool serial_off_ = false;
 
   bool pulse_clean_ = false;  // SCK stayed low for the whole positive RESET pulse
   double reset_fell_us_ = 0;

@@ -10,15 +10,19 @@ namespace {
 // The parts the board can carry: the seven of the programmer's table, plus the
 // ATmega328P, which that table does not know (for the "unrecognised" paths). Factory
 // fuses are the data sheets' shipping values; parts without an extended fuse read FF.
+// RSTDISBL and DWEN are high fuse bits 7 and 6 of the mega48 family and the 328P; on
+// the others those bits are OCDEN and JTAGEN, which leave serial programming alone.
+constexpr uint8_t RSTDISBL = 0x80;
+constexpr uint8_t DWEN = 0x40;
 constexpr std::array<SimPart, 8> sim_parts = {{
-    {"ATmega16", {0x1E, 0x94, 0x03}, 16384, 64, 512, 0, 9000, {0xD4, 0xD9, 0xD4}, {0xFF, 0x99, 0xE1}, 0xA7},
-    {"ATmega32", {0x1E, 0x95, 0x02}, 32768, 64, 1024, 0, 9000, {0xD9, 0xE4, 0xFF}, {0xFF, 0x99, 0xE1}, 0xAB},
-    {"ATmega48", {0x1E, 0x92, 0x05}, 4096, 32, 256, 4, 3600, {0xFF, 0xFF, 0xFF}, {0xFF, 0xDF, 0x62}, 0x9C},
-    {"ATmega88", {0x1E, 0x93, 0x0A}, 8192, 32, 512, 4, 3600, {0xF9, 0xDF, 0xE2}, {0xF9, 0xDF, 0x62}, 0x9A},
-    {"ATmega168", {0x1E, 0x94, 0x06}, 16384, 64, 512, 4, 3600, {0xF9, 0xDF, 0xE2}, {0xF9, 0xDF, 0x62}, 0x98},
-    {"ATmega644", {0x1E, 0x96, 0x09}, 65536, 128, 2048, 8, 9000, {0xFF, 0xD9, 0xE7}, {0xFF, 0x99, 0x62}, 0x8F},
-    {"ATmega128", {0x1E, 0x97, 0x02}, 131072, 128, 4096, 0, 9000, {0xFF, 0xCB, 0x8F}, {0xFD, 0x99, 0xE1}, 0xB2},
-    {"ATmega328P", {0x1E, 0x95, 0x0F}, 32768, 64, 1024, 4, 3600, {0xFF, 0xD9, 0x62}, {0xFF, 0xD9, 0x62}, 0x9E},
+    {"ATmega16", {0x1E, 0x94, 0x03}, 16384, 64, 512, 0, 9000, {0xD4, 0xD9, 0xD4}, {0xFF, 0x99, 0xE1}, 0xA7, 0, 0},
+    {"ATmega32", {0x1E, 0x95, 0x02}, 32768, 64, 1024, 0, 9000, {0xD9, 0xE4, 0xFF}, {0xFF, 0x99, 0xE1}, 0xAB, 0, 0},
+    {"ATmega48", {0x1E, 0x92, 0x05}, 4096, 32, 256, 4, 3600, {0xFF, 0xFF, 0xFF}, {0xFF, 0xDF, 0x62}, 0x9C, RSTDISBL, DWEN},
+    {"ATmega88", {0x1E, 0x93, 0x0A}, 8192, 32, 512, 4, 3600, {0xF9, 0xDF, 0xE2}, {0xF9, 0xDF, 0x62}, 0x9A, RSTDISBL, DWEN},
+    {"ATmega168", {0x1E, 0x94, 0x06}, 16384, 64, 512, 4, 3600, {0xF9, 0xDF, 0xE2}, {0xF9, 0xDF, 0x62}, 0x98, RSTDISBL, DWEN},
+    {"ATmega644", {0x1E, 0x96, 0x09}, 65536, 128, 2048, 8, 9000, {0xFF, 0xD9, 0xE7}, {0xFF, 0x99, 0x62}, 0x8F, 0, 0},
+    {"ATmega128", {0x1E, 0x97, 0x02}, 131072, 128, 4096, 0, 9000, {0xFF, 0xCB, 0x8F}, {0xFD, 0x99, 0xE1}, 0xB2, 0, 0},
+    {"ATmega328P", {0x1E, 0x95, 0x0F}, 32768, 64, 1024, 4, 3600, {0xFF, 0xD9, 0x62}, {0xFF, 0xD9, 0x62}, 0x9E, RSTDISBL, DWEN},
 }};
 
 bool same_name(std::string_view a, std::string_view b) {
@@ -90,9 +94,12 @@ void write_eeprom_page(Chip& chip, uint8_t hi, uint8_t lo, double now_us) {
   start_busy(chip, now_us, chip.part->eeprom_write_us);
 }
 
-void write_fuse(Chip& chip, int index, uint8_t value, double now_us) {
+void write_fuse(Chip& chip, size_t index, uint8_t value, double now_us) {
   chip.count.fuse_writes++;
-  if (may_program(chip)) chip.fuses[static_cast<size_t>(index)] = value;
+  uint8_t& fuse = chip.fuses[index];
+  // SPIEN keeps its level: only a high-voltage programmer can change it.
+  uint8_t fixed = index == FUSE_HIGH ? HIGH_FUSE_SPIEN : 0;
+  if (may_program(chip)) fuse = static_cast<uint8_t>((value & ~fixed) | (fuse & fixed));
   start_busy(chip, now_us, FUSE_WRITE_US);
 }
 
@@ -109,9 +116,9 @@ void execute_programming(Chip& chip, const uint8_t* b, double now_us) {
       }
       start_busy(chip, now_us, CHIP_ERASE_US);
       break;
-    case OP2_WRITE_FUSE_LOW: write_fuse(chip, 2, b[3], now_us); break;
-    case OP2_WRITE_FUSE_HIGH: write_fuse(chip, 1, b[3], now_us); break;
-    case OP2_WRITE_FUSE_EXTENDED: write_fuse(chip, 0, b[3], now_us); break;
+    case OP2_WRITE_FUSE_LOW: write_fuse(chip, FUSE_LOW, b[3], now_us); break;
+    case OP2_WRITE_FUSE_HIGH: write_fuse(chip, FUSE_HIGH, b[3], now_us); break;
+    case OP2_WRITE_FUSE_EXTENDED: write_fuse(chip, FUSE_EXTENDED, b[3], now_us); break;
     case OP2_WRITE_LOCK:
       // Lock bits can only be programmed further; only a chip erase opens them again.
       chip.count.lock_writes++;
@@ -146,12 +153,26 @@ void chip_init(Chip& chip, const SimPart& part, bool factory_fuses) {
   chip.flash.assign(part.flash_bytes, 0xFF);
   chip.eeprom.assign(part.eeprom_bytes, 0xFF);
   chip.fuses = factory_fuses ? part.factory_fuses : part.table_fuses;
+  // A chip on an ISP cable has SPIEN programmed, whatever the table writes for it.
+  chip.fuses[FUSE_HIGH] = static_cast<uint8_t>(chip.fuses[FUSE_HIGH] & ~HIGH_FUSE_SPIEN);
   chip.lock = 0xFF;
   chip.page_buffer.assign(part.page_words * 2, 0xFF);
   chip.page_loaded.assign(part.page_words * 2, 0);
   chip.eeprom_buffer.assign(part.eeprom_page, 0xFF);
   chip.eeprom_loaded.assign(part.eeprom_page, 0);
   chip.extended_address = 0;
+}
+
+bool chip_serial_programming_off(const Chip& chip) {
+  return chip_reset_disabled(chip) || chip_debugwire(chip) || (chip.fuses[FUSE_HIGH] & HIGH_FUSE_SPIEN) != 0;
+}
+
+bool chip_reset_disabled(const Chip& chip) {
+  return chip.part->rstdisbl != 0 && (chip.fuses[FUSE_HIGH] & chip.part->rstdisbl) == 0;
+}
+
+bool chip_debugwire(const Chip& chip) {
+  return chip.part->dwen != 0 && (chip.fuses[FUSE_HIGH] & chip.part->dwen) == 0;
 }
 
 Decoded chip_decode(Chip& chip, const uint8_t* b, double now_us) {
@@ -185,11 +206,11 @@ Decoded chip_decode(Chip& chip, const uint8_t* b, double now_us) {
       d.has_answer = true;
       break;
     case OP_READ_LOCK_OR_HIGH:
-      d.answer = (b[1] & 0x08) ? chip.fuses[1] : chip.lock;
+      d.answer = (b[1] & 0x08) ? chip.fuses[FUSE_HIGH] : chip.lock;
       d.has_answer = true;
       break;
     case OP_READ_FUSE_LOW_OR_EXT:
-      d.answer = (b[1] & 0x08) ? chip.fuses[0] : chip.fuses[2];
+      d.answer = (b[1] & 0x08) ? chip.fuses[FUSE_EXTENDED] : chip.fuses[FUSE_LOW];
       d.has_answer = true;
       break;
     case OP_READ_SIGNATURE:
