@@ -32,10 +32,11 @@ CountdownCells cells;
 // adds one store of the same value to the same line, off that path, so an iteration
 // there costs the same within a few percent and one figure fits both programs. The
 // empty asm keeps the compiler from merging the load and the store into one
-// read-modify-write instruction in the plain loop only, so both loops differ by
-// that one store and nothing else. Each countdown starts a 64-byte line of code, so
+// read-modify-write instruction in the plain loop, so both loops differ by that
+// one store and nothing else. Each countdown starts a 64-byte line of code, so
 // its loop meets the processor's fetch boundaries alike in every binary.
-[[gnu::noinline, gnu::aligned(64)]] void countdown_plain(uint32_t count) {
+template <bool WITH_SCRATCH>
+[[gnu::noinline, gnu::aligned(64)]] void countdown_loop(uint32_t count) {
   if (count == 0) return;
   cells.counter = count;
   uint32_t value;
@@ -43,22 +44,11 @@ CountdownCells cells;
     value = cells.counter - 1;
     asm("" : "+r"(value));
     cells.counter = value;
+    if constexpr (WITH_SCRATCH) cells.scratch = value;
   } while (value != 0);
 }
 
-[[gnu::noinline, gnu::aligned(64)]] void countdown_scratch(uint32_t count) {
-  if (count == 0) return;
-  cells.counter = count;
-  uint32_t value;
-  do {
-    value = cells.counter - 1;
-    asm("" : "+r"(value));
-    cells.counter = value;
-    cells.scratch = value;
-  } while (value != 0);
-}
-
-void (*countdown)(uint32_t) = countdown_plain;
+void (*countdown)(uint32_t) = countdown_loop<false>;
 
 constexpr const char* CACHE_FILE = "gcal.txt";
 // Short countdowns, about a millisecond each on a current machine: most of them meet no
@@ -73,9 +63,10 @@ constexpr double QUICK_MIN_US = 20000;  // the count at every start: a few hundr
 constexpr double FULL_SPEED_AFTER_US = 200000;
 // A cached figure that this machine beats by more than this makes every wait short.
 constexpr double SHORT_WAIT_TOLERANCE = 1.03;
-// On top of the fastest run: the waits of 2 units on the ISP clock sit right at the
-// chips' minimum, and the fastest run can still be a little slower than the quickest
-// wait (measured on a shared virtual machine: within 1 %).
+// On top of the fastest run. The waits of 2 units on the ISP clock sit right at the
+// chips' minimum, and a later wait may find the processor a step faster than every
+// run did (a neighbour's core gone idle, a clock still settling); without it a wait
+// lasts its time with no slack at all. 2 % costs nothing that matters.
 constexpr double CALIBRATION_MARGIN = 1.02;
 
 double wall_us_since(std::chrono::steady_clock::time_point t0) {
@@ -121,7 +112,7 @@ int32_t clamp_figure(double loops) {
 
 }  // namespace
 
-void use_scratch_countdown(bool on) { countdown = on ? countdown_scratch : countdown_plain; }
+void use_scratch_countdown(bool on) { countdown = on ? countdown_loop<true> : countdown_loop<false>; }
 
 void spin(uint32_t count) {
   spun_iterations += count;
