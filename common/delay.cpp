@@ -51,15 +51,14 @@ template <bool WITH_SCRATCH>
 void (*countdown)(uint32_t) = countdown_loop<false>;
 
 constexpr const char* CACHE_FILE = "gcal.txt";
-// Short countdowns, about a millisecond each on a current machine: most of them meet no
-// interrupt, so the fastest shows what a wait of a few microseconds runs at. A run of
-// the calibration (80,000,000 loops) always meets some, and on a virtual machine it
-// reads up to a few percent slower than that.
-constexpr uint32_t QUICK_LOOPS = 2000000;
-constexpr int QUICK_RUNS = 8;
-constexpr double QUICK_MIN_US = 20000;  // the count at every start: a few hundredths of a second
-// Before the first measured run the processor is given this long to reach its clock:
-// an idle core runs slower, and a figure taken then makes every later wait short.
+// Short countdowns, some tens of microseconds each on a current machine: most of them
+// meet no interrupt and no other program, so the fastest shows what a wait of a few
+// microseconds runs at. A run of the calibration (80,000,000 loops) always meets some,
+// and on a shared virtual machine it reads a few percent slower than that.
+constexpr uint32_t QUICK_LOOPS = 200000;
+constexpr double QUICK_MIN_US = 20000;  // the count at every start
+// Before the first measured run the processor is given at least this long to reach its
+// clock: an idle core runs slower, and a figure taken then makes every later wait short.
 constexpr double FULL_SPEED_AFTER_US = 200000;
 // A cached figure that this machine beats by more than this makes every wait short.
 constexpr double SHORT_WAIT_TOLERANCE = 1.03;
@@ -73,17 +72,23 @@ double wall_us_since(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();
 }
 
-// Loops per microsecond of the fastest of short countdowns run for at least `min_us`.
-// A run can only be slowed (by another process, an interrupt, a clock still ramping
-// up), never sped up, so the fastest counts, on the wall clock.
+// Loops per microsecond of the fastest of short countdowns run for at least `min_us`,
+// and on while the fastest is not yet half that old (a busy machine lets few runs
+// through untouched), up to five times `min_us`. A run can only be slowed (by another
+// process, an interrupt, a clock still ramping up), never sped up, so the fastest
+// counts, on the wall clock.
 double fastest_short_runs(double min_us) {
   double best = 0;
+  double best_at = 0;
   auto start = std::chrono::steady_clock::now();
-  for (int run = 0; run < QUICK_RUNS || wall_us_since(start) < min_us; ++run) {
+  for (double now = 0; now < min_us || (now < best_at + min_us / 2 && now < 5 * min_us);
+       now = wall_us_since(start)) {
     auto t0 = std::chrono::steady_clock::now();
     spin(QUICK_LOOPS);
     double us = wall_us_since(t0);
-    if (us > 0 && QUICK_LOOPS / us > best) best = QUICK_LOOPS / us;
+    double speed = us > 0 ? QUICK_LOOPS / us : 0;
+    if (speed > best * 1.001) best_at = now;  // a gain of a thousandth or less doesn't restart the hold
+    best = std::fmax(best, speed);
     check_interrupt();
   }
   return best;
