@@ -94,7 +94,8 @@ TEST_F(VarnprogRealTiming, FreshFiguresMeetFactoryFreshChips) {
   run_program("pavolt", pavolt, dir);
   identify_at_1MHz("ATmega168", "calibrated by pavolt: " + dir.read("gcal.txt") + " against " + own + ": ");
 
-  // A figure a fifth below this machine's is named, used, and left in its file.
+  // A figure a fifth below a fresh one (which holds a small margin over the machine's
+  // speed) is named, used, and left in its file.
   const std::string slow = std::to_string(std::stol(own) * 4 / 5);
   RunResult r = run({"-h"}, "timing=fast", "", slow);
   EXPECT_NE(r.err.find("Warning: gcal.txt holds " + slow + " but this machine counts about "), std::string::npos)
