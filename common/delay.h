@@ -9,8 +9,9 @@ constexpr int CALIBRATION_RUNS = 13;
 
 extern int32_t loops_per_us;  // countdown iterations per microsecond
 
-// The stepper utility's countdown also stores each value into a scratch variable;
-// each program selects its own countdown once, before calibrating.
+// The stepper utility's countdown also stores each value into a scratch variable, at
+// the same cost per iteration, so one figure fits both programs; each program selects
+// its own countdown once, before calibrating.
 void use_scratch_countdown(bool on);
 
 void spin(uint32_t count);
