@@ -20,4 +20,7 @@ void install_signal_handlers(volatile std::sig_atomic_t* flag) {
   action.sa_flags = 0;  // no SA_RESTART: a blocking read returns with EINTR
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // The terminal went away (a closed window, a dropped ssh session): stop as for
+  // SIGTERM, so the exit handlers still raise RESET and close the port.
+  sigaction(SIGHUP, &action, nullptr);
 }
