@@ -13,14 +13,15 @@
 // SelectIn low), whatever the lines were before. The data register is not written.
 // The shadow copies start from the values right after the claim; a program that
 // cares what its control lines do at start-up writes them as its first operation
-// (pavolt puts its all-off value there in one write). At the release the lines keep what the program last wrote: a target
-// that varnprog let out of reset stays running, and the stepper lines hold their
-// last state, as they would on a port the program simply stopped writing.
+// (pavolt puts its all-off value there in one write). At the release the lines keep
+// what the program last wrote: a target that varnprog let out of reset stays
+// running, and the stepper lines hold their last state, as they would on a port the
+// program simply stopped writing.
 //
 // Each port operation is a system call of about a microsecond. The data and control
 // registers are kept in shadow copies (while we hold the claim no other client
-// writes the port), so the read-modify-write of a bit costs one ioctl, not two; only the
-// status register, whose lines the board drives, is read from the port.
+// writes the port), so the read-modify-write of a bit costs one ioctl, not two; only
+// the status register, whose lines the board drives, is read from the port.
 #include <sys/ioctl.h>
 #include <linux/ppdev.h>
 
