@@ -71,6 +71,14 @@ void ClrPortBit(uint16_t port, uint8_t bit) {
   slot<PortBitFn>(ENTRY_CLR_PORT_BIT)(static_cast<short>(port), static_cast<char>(bit));
 }
 
+bool write_port_register(uint16_t port, uint8_t value) {
+  check_interrupt();
+  void* fn = port_table.slots[ENTRY_PORT_OUT];
+  if (!fn) return false;
+  reinterpret_cast<PortOutFn>(fn)(static_cast<short>(port), static_cast<char>(value));
+  return true;
+}
+
 int16_t GetPortBit(uint16_t port, uint8_t bit) {
   return slot<PortGetBitFn>(ENTRY_GET_PORT_BIT)(static_cast<short>(port), static_cast<char>(bit));
 }

@@ -19,6 +19,7 @@ enum PortEntry {
 
 extern const char* const port_entry_names[PORT_ENTRY_COUNT];
 
+using PortOutFn = void(PORT_CALL*)(short port, char data);
 using PortBitFn = void(PORT_CALL*)(short port, char bit);
 using PortGetBitFn = short(PORT_CALL*)(short port, char bit);
 
@@ -40,3 +41,8 @@ void release_port_library();
 void SetPortBit(uint16_t port, uint8_t bit);
 void ClrPortBit(uint16_t port, uint8_t bit);
 int16_t GetPortBit(uint16_t port, uint8_t bit);
+
+// A whole register in one write (PortOut), for a start-up that must not pass through
+// intermediate line states. False, and nothing written, when the library lacks PortOut
+// or isn't loaded: the caller's bit operations then do the work.
+bool write_port_register(uint16_t port, uint8_t value);

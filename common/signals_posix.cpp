@@ -20,4 +20,10 @@ void install_signal_handlers(volatile std::sig_atomic_t* flag) {
   action.sa_flags = 0;  // no SA_RESTART: a blocking read returns with EINTR
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // The terminal went away (a closed window, a dropped ssh session): stop as for
+  // SIGTERM, so the exit handlers still raise RESET and close the port. A run started
+  // under nohup finds the hang-up ignored and keeps it so: it is meant to outlive its
+  // terminal.
+  struct sigaction hangup {};
+  if (sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler != SIG_IGN) sigaction(SIGHUP, &action, nullptr);
 }

@@ -1,4 +1,5 @@
-// Delivery of Ctrl+C, Ctrl+Break and the closing of the console window into a flag.
+// Delivery of Ctrl+C, Ctrl+Break and the end of the console (its window closed, the
+// user logging off, the system shutting down) into a flag.
 #include <windows.h>
 
 #include <csignal>
@@ -18,8 +19,11 @@ BOOL WINAPI note_event(DWORD event) {
       *target = SIGINT;
       return TRUE;
     case CTRL_CLOSE_EVENT:
-      // The system ends the process when the handler returns: give the main thread
-      // a moment to reach its next port call or wait and stop there in order.
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      // The console goes away, like a terminal's hang-up on Linux. The system ends
+      // the process when the handler returns: give the main thread a moment to reach
+      // its next port call or wait and stop there in order.
       *target = SIGTERM;
       Sleep(2000);
       return TRUE;

@@ -23,29 +23,39 @@ std::string hex_base(unsigned base) {
   return text;
 }
 
-std::string open_failure(unsigned base, int err) {
+// Where a parallel port's three registers can sit: the ISA ports at 0x278, 0x378 and
+// 0x3BC, plug-in cards wherever their decoder puts them (0xD010 and the like), always
+// on a multiple of 4 and above the main board's own devices (DMA, interrupt and timer
+// chips, the keyboard controller) below 0x100.
+bool parallel_port_base(unsigned base) {
+  return base >= 0x100 && base % 4 == 0 && base <= 0x10000u - PORT_REGISTER_COUNT;
+}
+
+constexpr const char* USE_PPDEV =
+    "use ppdev (leave LPT1 unset, or LPT1=/dev/parportN), or set LPT1=sim for the simulated board";
+
+std::string open_failure(unsigned base, int err, bool root) {
   const char* reason = nullptr;
-  const char* fix = nullptr;
+  const char* fix = USE_PPDEV;
   switch (err) {
     case EPERM:
     case EACCES:
-      reason = "I/O port access refused";
-      fix = "run as root, or use ppdev (leave LPT1 unset, or LPT1=/dev/parportN), "
-            "or set LPT1=sim for the simulated board";
+      if (root) {
+        // Refused to root: a kernel in lockdown (as Secure Boot sets it up) forbids
+        // ioperm to everyone; ppdev is not affected.
+        reason = "the kernel refuses direct I/O port access even to root (lockdown, as under Secure Boot)";
+      } else {
+        reason = "I/O port access refused";
+        fix = "run as root, or use ppdev (leave LPT1 unset, or LPT1=/dev/parportN), "
+              "or set LPT1=sim for the simulated board";
+      }
       break;
     case ENOSYS:
       // Not an x86 machine, or a kernel (container, sandbox) that offers no ioperm.
       reason = "this system offers no direct I/O port access (x86 only, not in every container)";
-      fix = "use ppdev (leave LPT1 unset, or LPT1=/dev/parportN), "
-            "or set LPT1=sim for the simulated board";
-      break;
-    case EINVAL:
-      reason = "not a valid I/O port range";
-      fix = "give the card's base address (LPT1=direct:0x378), or set LPT1=sim";
       break;
     default:
       reason = std::strerror(err);
-      fix = "use ppdev (leave LPT1 unset, or LPT1=/dev/parportN), or set LPT1=sim";
       break;
   }
   return "Can't reach the parallel port registers at " + hex_base(base) + ": " + reason +
@@ -97,26 +107,29 @@ class DirectBackend final : public Backend {
 }  // namespace
 
 std::unique_ptr<Backend> open_direct(unsigned base, std::string& message) {
-  // The three registers must lie inside the 16-bit I/O space; base 0 is the DMA
-  // controller on every PC, never a parallel port.
-  if (base == 0 || base > 0x10000u - PORT_REGISTER_COUNT) {
-    message = open_failure(base, EINVAL);
+  if (!parallel_port_base(base)) {
+    message = "LPT1=direct:" + hex_base(base) +
+              ": not a parallel port's base address (0x100 or above, a multiple of 4; "
+              "the first port's is 0x378) - set LPT1=direct:378, or LPT1=sim";
     return nullptr;
   }
   int rc = port_sys.ioperm(base, PORT_REGISTER_COUNT, 1);
   if (rc < 0) {
-    message = open_failure(base, -rc);
+    message = open_failure(base, -rc, port_sys.euid() == 0);
     return nullptr;
   }
   auto port = static_cast<uint16_t>(base);
   auto control_port = static_cast<uint16_t>(base + REG_CONTROL);
-  uint8_t data = port_sys.inb(port);
   uint8_t control = port_sys.inb(control_port);
-  // A bidirectional port left in reverse would not drive the data lines at all.
+  // A bidirectional port left in reverse would not drive the data lines at all, and
+  // while it is reversed the data register reads the outside pins, not its latch: the
+  // lines are made outputs first, and only then is the latch read, so the first bit
+  // change writes back what the latch holds, not what the other side drove.
   if (control & CONTROL_REVERSE) {
     control = static_cast<uint8_t>(control & ~CONTROL_REVERSE);
     port_sys.outb(control_port, control);
   }
+  uint8_t data = port_sys.inb(port);
   return std::make_unique<DirectBackend>(port, data, control);
 }
 

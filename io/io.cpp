@@ -3,12 +3,15 @@
 // The port is opened at the first call, from the LPT1 setting:
 //   unset            the first parallel port through ppdev, /dev/parport0
 //   /dev/parportN    another ppdev port
-//   direct[:0xBASE]  legacy registers through ioperm (x86, root), base 0x378 by default
+//   direct[:BASE]    legacy registers through ioperm (x86, root), base 0x378 by default;
+//                    BASE is hexadecimal, with or without 0x
 //   sim[:k=v,...]    the simulated boards, in process
 // The programs address the port at 0x378..0x37A whatever the backend; other
 // addresses are ignored (reads give 0xFF).
 #include "io.h"
 
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -88,6 +91,20 @@ void write_byte(short address, uint8_t value) {
   if (!p->ok() && !stopping) stop(p->error());
 }
 
+// A port base as /proc/ioports and the cards' manuals print it: hexadecimal, with or
+// without 0x. A bare number is never decimal or octal, so "378" is 0x378, the first
+// port's base, not the disk controller's registers at 378 decimal (0x17A).
+bool parse_base(const char* text, unsigned& base) {
+  if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text += 2;
+  if (!std::isxdigit(static_cast<unsigned char>(text[0]))) return false;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long value = std::strtoull(text, &end, 16);
+  if (*end || errno == ERANGE || value > 0xFFFFFFFFull) return false;
+  base = static_cast<unsigned>(value);
+  return true;
+}
+
 uint8_t mask_of(char bit) { return static_cast<uint8_t>(1u << (static_cast<unsigned>(bit) & 7u)); }
 
 }  // namespace
@@ -100,14 +117,11 @@ std::unique_ptr<Backend> open_backend(const char* setting, std::string& message)
   if (text == "sim" || text.rfind("sim:", 0) == 0) return open_sim(text.size() > 4 ? text.substr(4) : "", message);
   if (text == "direct" || text.rfind("direct:", 0) == 0) {
     unsigned base = PROGRAM_BASE;
-    if (text.size() > 7) {
-      char* end = nullptr;
-      unsigned long value = std::strtoul(text.c_str() + 7, &end, 0);
-      if (!end || *end || value == 0 || value > 0xFFFD) {
-        message = "LPT1=" + text + ": not a port base address (use direct or direct:0xD010)";
-        return nullptr;
-      }
-      base = static_cast<unsigned>(value);
+    if (text != "direct" && !parse_base(text.c_str() + 7, base)) {
+      message = "LPT1=" + text +
+                ": not a port base address (give it in hexadecimal as /proc/ioports shows it: "
+                "direct:378 or direct:0xD010)";
+      return nullptr;
     }
     return open_direct(base, message);
   }

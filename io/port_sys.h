@@ -18,6 +18,8 @@ struct PortSys {
   int (*ioperm)(unsigned long from, unsigned long count, int on);
   uint8_t (*inb)(uint16_t port);
   void (*outb)(uint16_t port, uint8_t value);
+  // Effective user id: tells a refusal to root (a locked-down kernel) from one to a user.
+  unsigned (*euid)();
 };
 
 // The table the backends call through. Starts as the real system; tests assign

@@ -28,6 +28,8 @@ int sys_ioctl(int fd, unsigned long request, void* arg) {
 
 int sys_close(int fd) { return ::close(fd) == 0 ? 0 : -errno; }
 
+unsigned sys_euid() { return static_cast<unsigned>(::geteuid()); }
+
 #if VARN_HAVE_PORT_IO
 int sys_ioperm(unsigned long from, unsigned long count, int on) {
   return ::ioperm(from, count, on) == 0 ? 0 : -errno;
@@ -41,7 +43,7 @@ void sys_outb(uint16_t, uint8_t) {}
 #endif
 
 // Plain function addresses: port_sys is set before any constructor runs.
-constexpr PortSys posix_calls{sys_open, sys_ioctl, sys_close, sys_ioperm, sys_inb, sys_outb};
+constexpr PortSys posix_calls{sys_open, sys_ioctl, sys_close, sys_ioperm, sys_inb, sys_outb, sys_euid};
 
 }  // namespace
 

@@ -8,16 +8,20 @@
 // exactly the registers the programs expect, so values pass through unchanged.
 // PPRCONTROL only reports the four line bits; the view's upper nibble reads 0.
 //
-// Claiming the port (PPCLAIM) loads ppdev's own saved port state, so "as found"
-// means the data and control values right after the claim; the shadow copies start
-// from them. At the release the lines keep what the program last wrote: a target
-// that varnprog let out of reset stays running, and the stepper lines hold their
-// last state, as they would on a port the program simply stopped writing.
+// Claiming the port (PPCLAIM) loads the state the parport core keeps for our newly
+// registered device into the control register: 0x0C (Strobe, AutoFeed and Init high,
+// SelectIn low), whatever the lines were before. The data register is not written.
+// The shadow copies start from the values right after the claim; a program that
+// cares what its control lines do at start-up writes them as its first operation
+// (pavolt puts its all-off value there in one write). At the release the lines keep
+// what the program last wrote: a target that varnprog let out of reset stays
+// running, and the stepper lines hold their last state, as they would on a port the
+// program simply stopped writing.
 //
 // Each port operation is a system call of about a microsecond. The data and control
-// registers are kept in shadow copies (we hold the port exclusively, nobody else
-// writes it), so the read-modify-write of a bit costs one ioctl, not two; only the
-// status register, whose lines the board drives, is read from the port.
+// registers are kept in shadow copies (while we hold the claim no other client
+// writes the port), so the read-modify-write of a bit costs one ioctl, not two; only
+// the status register, whose lines the board drives, is read from the port.
 #include <sys/ioctl.h>
 #include <linux/ppdev.h>
 
@@ -56,17 +60,23 @@ std::string open_failure(const std::string& device, Stage stage, int err) {
     case ENXIO:
     case ENODEV:
       if (stage == Stage::claim) {
-        // ppdev registers its device at the first claim; an exclusive registration
-        // fails with ENXIO while another driver (the printer driver lp) or another
-        // exclusive user has the port registered.
-        reason = "exclusive access refused, another driver or program uses the port";
-        fix = "unload the printer driver (sudo rmmod lp) or end the other program, "
-              "or set LPT1=sim for the simulated board";
+        // ppdev registers its device with the parport core at the first claim. That
+        // fails when the node names no port (a stale node: parport_pc unloaded, a USB
+        // adapter gone), or when a driver registered for the port alone holds it
+        // (pps_parport, another program's exclusive claim).
+        reason = "no parallel port behind the device, or a driver that takes the port for itself holds it";
+        fix = "check that the port is listed in /proc/sys/dev/parport (sudo modprobe parport_pc), "
+              "unload the other driver (pps_parport), or set LPT1=sim for the simulated board";
       } else {
         reason = "no parallel port behind the device";
-        fix = "load parport_pc (sudo modprobe parport_pc), name another port with "
-              "LPT1=/dev/parportN, or set LPT1=sim for the simulated board";
+        fix = "load the parallel-port modules (sudo modprobe -a parport_pc ppdev), name another port "
+              "with LPT1=/dev/parportN, or set LPT1=sim for the simulated board";
       }
+      break;
+    case EINTR:
+      // The claim waits while another client holds the port; a signal ended the wait.
+      reason = "interrupted while waiting for the port, which another program or driver holds";
+      fix = "end the program (or print job) that holds it, or set LPT1=sim for the simulated board";
       break;
     case ENOTTY:
     case EINVAL:
@@ -151,14 +161,13 @@ std::unique_ptr<Backend> open_ppdev(const std::string& device, std::string& mess
     message = open_failure(device, Stage::open, -fd);
     return nullptr;
   }
-  // PPEXCL only counts before the first claim, which registers the device.
-  int rc = port_sys.ioctl(fd, PPEXCL, nullptr);
-  if (rc < 0) {
-    port_sys.close(fd);
-    message = open_failure(device, Stage::open, -rc);
-    return nullptr;
-  }
-  rc = port_sys.ioctl(fd, PPCLAIM, nullptr);
+  // No PPEXCL: while the claim is held the parport core already keeps every other
+  // client off the lines (ppdev gives the core no preemption callback, so another
+  // client's claim waits for our release, and only the claimant sees the port's
+  // interrupts). Exclusive registration would add nothing to that; it would only
+  // make the open fail whenever another client, such as the printer driver lp, is
+  // merely registered on the port, as it is by default on many systems.
+  int rc = port_sys.ioctl(fd, PPCLAIM, nullptr);
   if (rc < 0) {
     port_sys.close(fd);
     message = open_failure(device, Stage::claim, -rc);

@@ -185,6 +185,11 @@ void store_default_settings() {
 }
 
 void init_settings() {
+  // This is the run's first port operation, which opens the port. On ppdev the claim
+  // sets the control register to the kernel's default (0x0C), which by the board's
+  // polarity switches Aux1, Aux2 and Aux4 on: one write of the all-off value follows
+  // at once, rather than three bit changes after eight axis lines.
+  all_aux_off_at_once();
   all_axis_lines_off();
   all_aux_off();
   store_default_settings();

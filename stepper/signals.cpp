@@ -49,6 +49,8 @@ void all_aux_off() {
   for (unsigned index : aux_order) set_aux_output(index, 0);
 }
 
+void all_aux_off_at_once() { write_port_register(LPT_CONTROL, aux_all_off_register()); }
+
 void send_driver_byte(int byte, char axis) {
   int row = axis_index(axis);
   unsigned data = row < 0 ? NO_LINE : axis_lines[row].dir_line;

@@ -49,6 +49,14 @@ constexpr unsigned AUX4 = 0;  // pin 1
 constexpr unsigned AUX_COUNT = 4;
 // Register bit value that switches each output on, by control bit 0..3.
 constexpr std::array<uint8_t, AUX_COUNT> aux_on_bit = {0, 0, 1, 0};
+// The control register's line bits with every output off (1011): each bit at the
+// value that does not switch its output on.
+constexpr uint8_t aux_all_off_register() {
+  uint8_t value = 0;
+  for (unsigned bit = 0; bit < AUX_COUNT; ++bit)
+    if (aux_on_bit[bit] == 0) value = static_cast<uint8_t>(value | (1u << bit));
+  return value;
+}
 // Hardware order of the group operations: Aux1, Aux2, Aux3, Aux4.
 constexpr std::array<unsigned, AUX_COUNT> aux_order = {AUX1, AUX2, AUX3, AUX4};
 
@@ -81,6 +89,8 @@ void step_pulse(unsigned line);
 void all_axis_lines_off();
 void all_aux_on();
 void all_aux_off();
+// All four outputs off in one register write, where the port library offers one.
+void all_aux_off_at_once();
 // Sends the low eight bits of `byte` to the driver of axis 'x', 'y', 'z' or 'a'
 // (lower case only): start condition, then eight bits, least significant first,
 // each valid at the rising clock edge. Another letter drives nothing, but every

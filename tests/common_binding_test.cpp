@@ -65,6 +65,16 @@ class InTempDir : public ::testing::Test {
   std::filesystem::path old_;
 };
 
+// The working folder holds the user's HEX and command files: a library that lies only
+// there is never loaded.
+using LibrarySearch = InTempDir;
+TEST_F(LibrarySearch, ALibraryOnlyInTheWorkingFolderIsNotLoaded) {
+  std::string file = std::filesystem::path(built("libio.so")).filename().string();
+  file.replace(file.find("io"), 2, "stray");  // libstray.so, stray.dll
+  std::filesystem::copy_file(built("libio.so"), dir_.file(file));
+  EXPECT_EQ(bind_port_library_named("stray"), 1);
+}
+
 using CacheFile = InTempDir;
 
 TEST_F(CacheFile, AFigureInTheFileIsTakenSilently) {

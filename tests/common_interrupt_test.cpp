@@ -61,6 +61,20 @@ TEST(Interrupt, APendingSignalStopsAtTheNextCheckAndTakesTheTemporaryFile) {
   EXPECT_EQ(dir.read("done.hex"), "complete");
 }
 
+// A hang-up stops a run like SIGTERM (the end-to-end suite shows it), but not one
+// started under nohup, which is meant to outlive its terminal.
+TEST(Interrupt, AHangUpIgnoredAtTheStartStaysIgnored) {
+  EXPECT_EXIT(
+      {
+        std::signal(SIGHUP, SIG_IGN);
+        install_interrupt_handlers();
+        std::raise(SIGHUP);
+        check_interrupt();
+        std::exit(0);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
 // A wait of a quarter of an hour, with the signal already there: it ends after one
 // short piece of countdown, not after billions of iterations.
 TEST(Interrupt, ALongWaitAnswersWithinMilliseconds) {

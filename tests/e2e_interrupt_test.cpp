@@ -1,4 +1,4 @@
-// Ctrl-C and SIGTERM in the middle of the long operations of both programs: the run
+// Ctrl-C, SIGTERM and SIGHUP in the middle of the long operations of both programs: the run
 // ends with 128 + the signal, RESET is left high, the simulated board still saves its
 // chip, and no temporary file or half-written HEX file is left behind.
 #include <gtest/gtest.h>
@@ -195,10 +195,9 @@ TEST_P(Interrupt, StepperLoopsStopAndTheBoardReportIsWritten) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, Interrupt, testing::Values(SIGINT, SIGTERM),
-                         [](const testing::TestParamInfo<int>& param) {
-                           return std::string(param.param == SIGINT ? "SIGINT" : "SIGTERM");
-                         });
+// SIGHUP: the terminal went away (a dropped ssh session).
+INSTANTIATE_TEST_SUITE_P(Signals, Interrupt, testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const testing::TestParamInfo<int>& param) { return "SIG" + std::string(sigabbrev_np(param.param)); });
 
 // A port that stops answering mid-run (here its status line, while the data lines
 // still take writes): one line, status 2, nothing more from the command, the upload

@@ -15,8 +15,8 @@
 
 struct PortCall {
   uint16_t port;
-  int bit;
-  int value;  // 1 set, 0 clear
+  int bit;    // -1: a whole-register write
+  int value;  // 1 set, 0 clear; the byte of a whole-register write
   int64_t at; // delay units waited before the call
 };
 
@@ -36,6 +36,10 @@ inline void set_bit(short port, char bit) {
 inline void clr_bit(short port, char bit) {
   reg(port) = static_cast<uint8_t>(reg(port) & ~(1u << bit));
   calls.push_back({static_cast<uint16_t>(port), bit, 0, waited});
+}
+inline void out(short port, char value) {
+  reg(port) = static_cast<uint8_t>(value);
+  calls.push_back({static_cast<uint16_t>(port), -1, static_cast<uint8_t>(value), waited});
 }
 inline short get_bit(short port, char bit) {
   uint8_t value = port == static_cast<short>(LPT_STATUS) ? status : reg(port);
@@ -78,6 +82,7 @@ class FakePort : public ::testing::Test {
     port_table.slots[ENTRY_SET_PORT_BIT] = reinterpret_cast<void*>(&fake::set_bit);
     port_table.slots[ENTRY_CLR_PORT_BIT] = reinterpret_cast<void*>(&fake::clr_bit);
     port_table.slots[ENTRY_GET_PORT_BIT] = reinterpret_cast<void*>(&fake::get_bit);
+    port_table.slots[ENTRY_PORT_OUT] = reinterpret_cast<void*>(&fake::out);
     pacing = {fake::wait, fake::key_waiting, fake::read_key};
   }
   void TearDown() override {

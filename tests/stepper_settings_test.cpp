@@ -86,14 +86,19 @@ TEST_F(Config, WordsOverFiftyNineCharactersAreRefusedNotOverflowed) {
   EXPECT_EQ(run_failed, 1);
 }
 
-TEST_F(Config, InitDrivesEveryLineLowAndEveryAuxOffFirst) {
+// The first operation, which opens the port, puts every aux output off in one write
+// (on ppdev the claim has just switched Aux1, Aux2 and Aux4 on).
+TEST_F(Config, InitSwitchesEveryAuxOffAtOnceThenDrivesEveryLineLow) {
   fake::data = 0xFF;
-  fake::control = 0x04;  // all aux on
+  fake::control = 0x0C;  // as a ppdev claim leaves it
   init_settings();
   EXPECT_EQ(fake::data, 0x00);
   EXPECT_EQ(fake::control & 0x0F, 0x0B);
-  ASSERT_GE(fake::calls.size(), 12u);
-  for (unsigned line = 0; line < 8; ++line) EXPECT_EQ(fake::calls[line].bit, static_cast<int>(line));
+  ASSERT_GE(fake::calls.size(), 13u);
+  EXPECT_EQ(fake::calls[0].port, LPT_CONTROL);
+  EXPECT_EQ(fake::calls[0].bit, -1);
+  EXPECT_EQ(fake::calls[0].value, 0x0B);
+  for (unsigned line = 0; line < 8; ++line) EXPECT_EQ(fake::calls[line + 1].bit, static_cast<int>(line));
 }
 
 }  // namespace
