@@ -101,6 +101,16 @@ function(make_package deb)
   set(${deb} ${debs} PARENT_SCOPE)
 endfunction()
 
+# The tool `name` into `var`; without it the check is skipped (a macro, so that its
+# return() ends the check).
+macro(require_tool var name)
+  find_program(${var} ${name})
+  if(NOT ${var})
+    message("SKIPPED: ${name} is not installed")
+    return()
+  endif()
+endmacro()
+
 file(REMOVE_RECURSE ${SCRATCH})
 file(MAKE_DIRECTORY ${SCRATCH})
 
@@ -124,11 +134,7 @@ if(CHECK STREQUAL "install")
   run_both(${SCRATCH}/moved/usr/local)
 
 elseif(CHECK STREQUAL "man")
-  find_program(GROFF groff)
-  if(NOT GROFF)
-    message("SKIPPED: groff is not installed")
-    return()
-  endif()
+  require_tool(GROFF groff)
   foreach(page varnprog pavolt)
     execute_process(COMMAND ${GROFF} -man -Tutf8 -ww -z ${SOURCE_DIR}/docs/man/${page}.1
                     OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
@@ -138,11 +144,7 @@ elseif(CHECK STREQUAL "man")
   endforeach()
 
 elseif(CHECK STREQUAL "package")
-  find_program(DPKG_DEB dpkg-deb)
-  if(NOT DPKG_DEB)
-    message("SKIPPED: dpkg-deb is not installed")
-    return()
-  endif()
+  require_tool(DPKG_DEB dpkg-deb)
   make_package(debs)
   execute_process(COMMAND ${DPKG_DEB} --field ${debs} Package Depends
                   OUTPUT_VARIABLE fields RESULT_VARIABLE status)
@@ -157,11 +159,7 @@ elseif(CHECK STREQUAL "package")
   run_both(${SCRATCH}/root/usr)
 
 elseif(CHECK STREQUAL "lintian")
-  find_program(LINTIAN lintian)
-  if(NOT LINTIAN)
-    message("SKIPPED: lintian is not installed")
-    return()
-  endif()
+  require_tool(LINTIAN lintian)
   make_package(deb)
   execute_process(COMMAND ${LINTIAN} --fail-on error,warning ${deb}
                   OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
