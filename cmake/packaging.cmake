@@ -2,8 +2,8 @@
 # folder, lib/varn-tools/), and the Debian package made from the same install tree by
 # `cpack -G DEB`. The package follows Debian policy, and lintian checks it
 # (tests/install_test.cmake): compressed manual pages, a machine-readable copyright
-# file, a Debian changelog, a real maintainer address, no library in the system's
-# library folders.
+# file, a changelog, a maintainer in Debian's form, no library in the system's
+# library folders and so no ldconfig.
 
 set(VARN_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/varn-tools)
 set(VARN_PACKAGE_MAINTAINER "Varn tools developers <varn-tools@example.org>" CACHE STRING
