@@ -25,8 +25,8 @@ std::string program_folder() {
 
 std::string library_file_name(const char* name) { return std::string("lib") + name + ".so"; }
 
-// A bare file name makes dlopen search the program's run path ($ORIGIN, then
-// $ORIGIN/../lib after install) before the system's folders. Where a wrapper around
+// A bare file name makes dlopen search the program's run path ($ORIGIN in the build
+// tree, $ORIGIN/../lib/varn-tools after install) before the system's folders. Where a wrapper around
 // dlopen (a sanitizer's) hides the program's run path, the same two folders are
 // tried by hand.
 void* load_library(const std::string& file) {
@@ -34,7 +34,7 @@ void* load_library(const std::string& file) {
   std::string error = last_loader_error();
   if (file.find('/') == std::string::npos) {
     std::string folder = program_folder();
-    for (const char* place : {"/", "/../lib/"}) {
+    for (const char* place : {"/", "/../" VARN_LIBRARY_DIR "/"}) {
       if (void* handle = dlopen((folder + place + file).c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
     }
   }

@@ -1,11 +1,13 @@
-# cmake -DCHECK=install|man|package -DBUILD_DIR=... -DSOURCE_DIR=... -DSCRATCH=... -P install_test.cmake
+# cmake -DCHECK=install|man|package|lintian -DBUILD_DIR=... -DSOURCE_DIR=... -DSCRATCH=... -P install_test.cmake
 #
-# install: `cmake --install` into a scratch prefix, then the prefix is moved, so the
-#          programs can only find libio.so through their relative run path; both
-#          programs run there on the simulated boards.
+# install: `cmake --install --prefix /usr/local` into a scratch DESTDIR, which is
+#          then moved, so the programs can only find libio.so through their relative
+#          run path; both programs run there on the simulated boards. The udev rule
+#          lands in etc/udev/rules.d, as udev reads no rules under /usr/local.
 # man:     both manual pages format without a single groff warning.
 # package: `cpack -G DEB` makes a package holding the same tree, and the programs
 #          unpacked from it run.
+# lintian: lintian finds no error and no warning in that package.
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -46,9 +48,9 @@ function(expect_files root)
 endfunction()
 
 set(installed_files
-  bin/varnprog bin/pavolt lib/libio.so
-  share/man/man1/varnprog.1 share/man/man1/pavolt.1
-  share/doc/varn-tools/60-varn-parport.rules
+  bin/varnprog bin/pavolt lib/varn-tools/libio.so
+  share/man/man1/varnprog.1.gz share/man/man1/pavolt.1.gz
+  share/doc/varn-tools/copyright share/doc/varn-tools/changelog.gz
   share/doc/varn-tools/examples/pavoltconfig.txt
   share/doc/varn-tools/examples/production-atmega644.txt
   share/doc/varn-tools/examples/blink-pattern-eeprom.hex
@@ -57,8 +59,9 @@ foreach(part atmega16 atmega32 atmega48 atmega88 atmega168 atmega644 atmega128)
   list(APPEND installed_files share/doc/varn-tools/examples/blink-${part}.hex)
 endforeach()
 
-# The programs must find libio.so by a run path relative to themselves: an absolute
-# entry would tie the tree to one place (or to the build folder).
+# The programs must find libio.so in its own folder by a run path relative to
+# themselves: an absolute entry would tie the tree to one place (or to the build
+# folder).
 function(expect_relative_run_path root)
   foreach(program varnprog pavolt)
     file(READ_ELF ${root}/bin/${program} RUNPATH run_path CAPTURE_ERROR error)
@@ -66,8 +69,8 @@ function(expect_relative_run_path root)
       fail("${root}/bin/${program}: ${error}")
     endif()
     string(REPLACE ":" ";" entries "${run_path}")
-    if(NOT "$ORIGIN/../lib" IN_LIST entries)
-      fail("${program}: run path '${run_path}' lacks $ORIGIN/../lib")
+    if(NOT "$ORIGIN/../lib/varn-tools" IN_LIST entries)
+      fail("${program}: run path '${run_path}' lacks $ORIGIN/../lib/varn-tools")
     endif()
     foreach(entry ${entries})
       if(entry MATCHES "^/")
@@ -77,18 +80,43 @@ function(expect_relative_run_path root)
   endforeach()
 endfunction()
 
-# Both programs, wherever `root` holds bin/ and lib/.
+# Both programs, wherever `root` holds bin/ and lib/varn-tools/.
 function(run_both root)
   expect_relative_run_path(${root})
   run_expect(sim:timing=fast ${root}/bin/varnprog "Signature bytes: 1e 96 9  " -i)
   run_expect(sim ${root}/bin/pavolt "Default settings:" -p)
 endfunction()
 
+# The Debian package of the build, made in ${SCRATCH}/deb; its path in `deb`.
+function(make_package deb)
+  find_program(CPACK cpack HINTS ${CMAKE_COMMAND}/..)
+  execute_process(COMMAND ${CPACK} -G DEB --config ${BUILD_DIR}/CPackConfig.cmake
+                          -B ${SCRATCH}/deb
+                  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
+  file(GLOB debs ${SCRATCH}/deb/varn-tools_*.deb)
+  list(LENGTH debs count)
+  if(NOT status EQUAL 0 OR NOT count EQUAL 1)
+    fail("cpack -G DEB made ${count} packages (status ${status}):\n${out}\n${err}")
+  endif()
+  set(${deb} ${debs} PARENT_SCOPE)
+endfunction()
+
+# The tool `name` into `var`; without it the check is skipped (a macro, so that its
+# return() ends the check).
+macro(require_tool var name)
+  find_program(${var} ${name})
+  if(NOT ${var})
+    message("SKIPPED: ${name} is not installed")
+    return()
+  endif()
+endmacro()
+
 file(REMOVE_RECURSE ${SCRATCH})
 file(MAKE_DIRECTORY ${SCRATCH})
 
 if(CHECK STREQUAL "install")
-  execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${SCRATCH}/first
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${SCRATCH}/first
+                          ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix /usr/local
                   OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
   if(NOT status EQUAL 0)
     fail("cmake --install failed (${status}):\n${out}\n${err}")
@@ -96,19 +124,17 @@ if(CHECK STREQUAL "install")
   # Moved after installing: an absolute run path or a library found in the build
   # tree would now fail or be caught by the missing-file check.
   file(RENAME ${SCRATCH}/first ${SCRATCH}/moved)
-  expect_files(${SCRATCH}/moved ${installed_files})
-  file(GLOB stray ${SCRATCH}/moved/share/doc/varn-tools/examples/CMakeLists.txt)
+  expect_files(${SCRATCH}/moved/usr/local ${installed_files})
+  expect_files(${SCRATCH}/moved etc/udev/rules.d/60-varn-parport.rules)
+  file(GLOB stray ${SCRATCH}/moved/usr/local/share/doc/varn-tools/examples/CMakeLists.txt
+       ${SCRATCH}/moved/usr/local/lib/udev)
   if(stray)
-    fail("the examples' build file was installed as an example")
+    fail("installed where nothing belongs: ${stray}")
   endif()
-  run_both(${SCRATCH}/moved)
+  run_both(${SCRATCH}/moved/usr/local)
 
 elseif(CHECK STREQUAL "man")
-  find_program(GROFF groff)
-  if(NOT GROFF)
-    message("SKIPPED: groff is not installed")
-    return()
-  endif()
+  require_tool(GROFF groff)
   foreach(page varnprog pavolt)
     execute_process(COMMAND ${GROFF} -man -Tutf8 -ww -z ${SOURCE_DIR}/docs/man/${page}.1
                     OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
@@ -118,20 +144,8 @@ elseif(CHECK STREQUAL "man")
   endforeach()
 
 elseif(CHECK STREQUAL "package")
-  find_program(CPACK cpack HINTS ${CMAKE_COMMAND}/..)
-  find_program(DPKG_DEB dpkg-deb)
-  if(NOT DPKG_DEB)
-    message("SKIPPED: dpkg-deb is not installed")
-    return()
-  endif()
-  execute_process(COMMAND ${CPACK} -G DEB --config ${BUILD_DIR}/CPackConfig.cmake
-                          -B ${SCRATCH}/deb
-                  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
-  file(GLOB debs ${SCRATCH}/deb/varn-tools_*.deb)
-  list(LENGTH debs count)
-  if(NOT status EQUAL 0 OR NOT count EQUAL 1)
-    fail("cpack -G DEB made ${count} packages (status ${status}):\n${out}\n${err}")
-  endif()
+  require_tool(DPKG_DEB dpkg-deb)
+  make_package(debs)
   execute_process(COMMAND ${DPKG_DEB} --field ${debs} Package Depends
                   OUTPUT_VARIABLE fields RESULT_VARIABLE status)
   if(NOT fields MATCHES "Package: varn-tools" OR NOT fields MATCHES "Depends: .*libc6")
@@ -141,8 +155,17 @@ elseif(CHECK STREQUAL "package")
   if(NOT status EQUAL 0)
     fail("dpkg-deb -x failed (${status})")
   endif()
-  expect_files(${SCRATCH}/root/usr ${installed_files})
+  expect_files(${SCRATCH}/root/usr ${installed_files} lib/udev/rules.d/60-varn-parport.rules)
   run_both(${SCRATCH}/root/usr)
+
+elseif(CHECK STREQUAL "lintian")
+  require_tool(LINTIAN lintian)
+  make_package(deb)
+  execute_process(COMMAND ${LINTIAN} --fail-on error,warning ${deb}
+                  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
+  if(NOT status EQUAL 0 OR out MATCHES "(^|\n)[EW]: ")
+    fail("lintian finds fault with ${deb} (status ${status}):\n${out}\n${err}")
+  endif()
 
 else()
   fail("unknown CHECK '${CHECK}'")
