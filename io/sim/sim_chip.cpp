@@ -182,8 +182,11 @@ bool chip_reset_disabled(const Chip& chip) {
   return chip.part->rstdisbl != 0 && (chip.fuses[FUSE_HIGH] & chip.part->rstdisbl) == 0;
 }
 
+// debugWIRE takes the RESET pin only while both lock bits are unprogrammed; a chip erase
+// that opens them hands the pin over.
 bool chip_debugwire(const Chip& chip) {
-  return chip.part->dwen != 0 && (chip.fuses[FUSE_HIGH] & chip.part->dwen) == 0;
+  const uint8_t lock_bits = LOCK_LB1 | LOCK_LB2;
+  return chip.part->dwen != 0 && (chip.fuses[FUSE_HIGH] & chip.part->dwen) == 0 && (chip.lock & lock_bits) == lock_bits;
 }
 
 Decoded chip_decode(Chip& chip, const uint8_t* b, double now_us) {

@@ -100,7 +100,8 @@ void chip_init(Chip& chip, const SimPart& part, bool factory_fuses);
 // The extended fuse as the chip holds `value`: its unused bits read 1.
 uint8_t chip_extended_fuse(const Chip& chip, uint8_t value);
 
-// The fuses as they stand program RSTDISBL, or DWEN (the state the chip takes at its next reset).
+// The fuses as they stand program RSTDISBL, or DWEN with the lock bits open (the state
+// the chip takes at its next reset).
 bool chip_reset_disabled(const Chip& chip);
 bool chip_debugwire(const Chip& chip);
 // From its next reset on the chip will not enter serial programming: RSTDISBL or DWEN
