@@ -2,6 +2,7 @@
 #include "commands.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,8 +44,9 @@ void log_file_command(const char* arg) {
   if (log_file) std::fclose(log_file);
   log_file = std::fopen(arg, "w");
   if (!log_file) {
+    const int error = errno;
     std::printf("Can't create log file %s\n", arg);
-    note_failure();
+    note_file_failure(arg, error);
   }
 }
 

@@ -74,7 +74,8 @@ void check_fuse_write(const FuseWrite& w) {
   isp_read_fuses();
   for (int n = 1; n <= FUSE_NUMBERS; ++n) {
     if (!w.written[slot(n)]) continue;
-    uint8_t changeable = static_cast<uint8_t>(~bits_of(*part, n, FuseRole::KEPT));
+    uint8_t changeable =
+        static_cast<uint8_t>(~(bits_of(*part, n, FuseRole::KEPT) | bits_of(*part, n, FuseRole::UNUSED)));
     uint8_t read = fuse_bytes[slot(n)];
     if (((read ^ w.value[slot(n)]) & changeable) == 0) continue;
     std::printf("Fuse byte %d reads %x after writing %x\n", n, read, w.value[slot(n)]);

@@ -26,5 +26,6 @@ struct FuseWrite {
 int fuse_write_allowed(const char* what, const FuseWrite& w, bool forced);
 
 // Reads the fuses back and compares each written fuse in the bits the chip can change
-// over the cable (all but SPIEN): a difference gets one line and the run ends with status 2.
+// over the cable (all but SPIEN and the unused bits of the extended fuse): a difference
+// gets one line and the run ends with status 2.
 void check_fuse_write(const FuseWrite& w);

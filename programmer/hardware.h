@@ -115,7 +115,8 @@ constexpr int PART_RESERVED = 4;
 //  - KEPT: the serial interface can't change it; a write leaves it as it was.
 //  - LOCKS_OUT: programmed (0), it takes the RESET pin away from serial programming
 //    from the chip's next reset on, and only a high-voltage programmer brings it back.
-enum class FuseRole : uint8_t { KEPT, LOCKS_OUT };
+//  - UNUSED: no fuse behind the bit ("-" in the table); it reads 1 whatever is written.
+enum class FuseRole : uint8_t { KEPT, LOCKS_OUT, UNUSED };
 
 struct FuseBit {
   const char* name;  // null: an unused entry
@@ -127,22 +128,27 @@ struct FuseBit {
 constexpr FuseBit SPIEN{"SPIEN", 2, 0x20, FuseRole::KEPT};
 constexpr FuseBit RSTDISBL{"RSTDISBL", 2, 0x80, FuseRole::LOCKS_OUT};  // RESET becomes an I/O pin
 constexpr FuseBit DWEN{"DWEN", 2, 0x40, FuseRole::LOCKS_OUT};          // RESET becomes the debugWIRE line
+constexpr FuseBit EXTENDED_7_1{"unused", 3, 0xFE, FuseRole::UNUSED};
+constexpr FuseBit EXTENDED_7_2{"unused", 3, 0xFC, FuseRole::UNUSED};
+constexpr FuseBit EXTENDED_7_3{"unused", 3, 0xF8, FuseRole::UNUSED};
 
 struct PartFuseBits {
   const char* part;  // as in KNOWN_PARTS, same row
-  std::array<FuseBit, 3> bits;
+  std::array<FuseBit, 4> bits;
 };
 
 // On the ATmega16, 32, 644 and 128 high fuse bits 7 and 6 are OCDEN and JTAGEN, which
-// leave serial programming alone.
+// leave serial programming alone. The ATmega16 and 32 have no extended fuse (the table
+// writes one to the ATmega16 all the same); the others' extended fuses leave their top
+// bits unused, so an extended value written with those bits 0 reads back with them 1.
 constexpr std::array<PartFuseBits, KNOWN_PART_COUNT> PART_FUSE_BITS = {{
     {"ATmega16", {SPIEN}},
     {"ATmega32", {SPIEN}},
-    {"ATmega48", {SPIEN, RSTDISBL, DWEN}},
-    {"ATmega88", {SPIEN, RSTDISBL, DWEN}},
-    {"ATmega168", {SPIEN, RSTDISBL, DWEN}},
-    {"ATmega644", {SPIEN}},
-    {"ATmega128", {SPIEN}},
+    {"ATmega48", {SPIEN, RSTDISBL, DWEN, EXTENDED_7_1}},
+    {"ATmega88", {SPIEN, RSTDISBL, DWEN, EXTENDED_7_3}},
+    {"ATmega168", {SPIEN, RSTDISBL, DWEN, EXTENDED_7_3}},
+    {"ATmega644", {SPIEN, EXTENDED_7_3}},
+    {"ATmega128", {SPIEN, EXTENDED_7_2}},
 }};
 
 constexpr bool fuse_bits_follow_parts() {

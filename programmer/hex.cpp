@@ -213,7 +213,9 @@ int load_hex_file() {
     else if (c == ':') status = read_record(in, base, result);
   }
   if (status == 1 && std::ferror(download_stream)) {
+    const int error = errno;  // a folder opens for reading and fails at the first read
     std::printf("%s: read error - download refused\n", settings.download_file_name);
+    note_file_failure(settings.download_file_name, error);
     status = -1;
   }
   if (status == 1 && result < 0) {

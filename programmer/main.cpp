@@ -47,6 +47,14 @@ bool names_command_file(const char* word) { return word[0] == 'f' || word[0] == 
   end_program(0);
 }
 
+// An argument without its '-' (i, dfprog.hex) runs nothing; standard output stays
+// silent for it, but a run that did nothing of what was typed must not pass for success.
+void skip_argument(const char* arg) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "Argument '%s' skipped - command words on the command line begin with '-'\n", arg);
+  note_failure();
+}
+
 [[noreturn]] void command_line_mode(int argc, char** argv) {
   std::printf("Command line mode\n");
   calibrate_delay();
@@ -56,6 +64,8 @@ bool names_command_file(const char* word) { return word[0] == 'f' || word[0] == 
       dispatch_command(arg + 1);
     else if (names_command_file(arg))
       run_command_file(arg + 1);
+    else
+      skip_argument(arg);
   }
   end_program(0);
 }

@@ -56,7 +56,7 @@ TEST(VarnprogHostileNames, FoldersGivenAsFilesAreRefusedAndLeftAlone) {
   EXPECT_EQ(count_of(r.out, "adir: read error - download refused\n"), 3u) << r.out;
   EXPECT_EQ(count_of(r.out, "Can't open output file adir\n"), 2u) << r.out;
   EXPECT_EQ(r.out.find("Write Flash/EEPROM data"), std::string::npos) << "nothing announced";
-  EXPECT_EQ(count_of(r.err, "adir: Is a directory\n"), 3u) << r.err;  // ue, uf and the command file
+  EXPECT_EQ(count_of(r.err, "adir: Is a directory\n"), 7u) << r.err;  // each word gives the reason
   EXPECT_NE(r.out.find("Can't create log file adir\n"), std::string::npos);
   EXPECT_NE(r.out.find("Can't read file named: adir\n"), std::string::npos) << "no silent empty command file";
   EXPECT_EQ(r.status, 2);

@@ -81,6 +81,7 @@ TEST(VarnprogFuseWrites, SiliconRulesGuardAndReadBack) {
     int status;
   } rows[] = {
       {"part=ATmega644", {"-pf2ff", "-gf2"}, "Write fuse byte 2: ff\nFuse byte 2: df\n", 0},
+      {"part=ATmega88", {"-pf301", "-gf3"}, "Write fuse byte 3: 1\nFuse byte 3: f9\n", 0},  // bits 7-3 unused
       {"fault=readonly", {"-pf1e2", "-gf1"}, "Write fuse byte 1: e2\nFuse byte 1 reads e7 after writing e2\nFuse byte 1: e7\n", 2},
       {state, {"-pf25f", "-pfae2,1f,f9", "-x1"},
        "Fuse byte 2 not written" + lost +

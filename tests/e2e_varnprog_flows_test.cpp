@@ -396,6 +396,7 @@ TEST_F(Flows, APassMeansTheChipHoldsTheFileAndEveryFailureSaysSo) {
       {"", {"-dfmissing.hex", "fnothere.txt"}, "Can't open download file\nCan't open file named: nothere.txt\n",
        {"missing.hex: No such file or directory\n", "nothere.txt: No such file or directory\n"}, 2, 0},
       {"", {"-bogus", "-ffile.txt"}, "", {"No command matches 'bogus' - h lists the commands\n", "'ffile.txt'"}, 2, 0},
+      {"", {"dfa16.hex"}, "", {"Argument 'dfa16.hex' skipped - "}, 2, 0},  // its '-' forgotten: nothing ran
   };
   for (const Case& c : cases) {
     const std::string name = c.board + " " + c.words[0];

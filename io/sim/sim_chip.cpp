@@ -12,17 +12,23 @@ namespace {
 // fuses are the data sheets' shipping values; parts without an extended fuse read FF.
 // RSTDISBL and DWEN are high fuse bits 7 and 6 of the mega48 family and the 328P; on
 // the others those bits are OCDEN and JTAGEN, which leave serial programming alone.
+// The extended fuse has 1 bit on the ATmega48 (SELFPRGEN), 2 on the ATmega128 (M103C,
+// WDTON) and 3 on the others that have one; the rest of its bits read 1. The ATmega16
+// and ATmega32 have none; the board keeps what is written there as before.
 constexpr uint8_t RSTDISBL = 0x80;
 constexpr uint8_t DWEN = 0x40;
+constexpr uint8_t EXT_BITS_7_1 = 0xFE;
+constexpr uint8_t EXT_BITS_7_2 = 0xFC;
+constexpr uint8_t EXT_BITS_7_3 = 0xF8;
 constexpr std::array<SimPart, 8> sim_parts = {{
-    {"ATmega16", {0x1E, 0x94, 0x03}, 16384, 64, 512, 0, 9000, {0xD4, 0xD9, 0xD4}, {0xFF, 0x99, 0xE1}, 0xA7, 0, 0},
-    {"ATmega32", {0x1E, 0x95, 0x02}, 32768, 64, 1024, 0, 9000, {0xD9, 0xE4, 0xFF}, {0xFF, 0x99, 0xE1}, 0xAB, 0, 0},
-    {"ATmega48", {0x1E, 0x92, 0x05}, 4096, 32, 256, 4, 3600, {0xFF, 0xFF, 0xFF}, {0xFF, 0xDF, 0x62}, 0x9C, RSTDISBL, DWEN},
-    {"ATmega88", {0x1E, 0x93, 0x0A}, 8192, 32, 512, 4, 3600, {0xF9, 0xDF, 0xE2}, {0xF9, 0xDF, 0x62}, 0x9A, RSTDISBL, DWEN},
-    {"ATmega168", {0x1E, 0x94, 0x06}, 16384, 64, 512, 4, 3600, {0xF9, 0xDF, 0xE2}, {0xF9, 0xDF, 0x62}, 0x98, RSTDISBL, DWEN},
-    {"ATmega644", {0x1E, 0x96, 0x09}, 65536, 128, 2048, 8, 9000, {0xFF, 0xD9, 0xE7}, {0xFF, 0x99, 0x62}, 0x8F, 0, 0},
-    {"ATmega128", {0x1E, 0x97, 0x02}, 131072, 128, 4096, 0, 9000, {0xFF, 0xCB, 0x8F}, {0xFD, 0x99, 0xE1}, 0xB2, 0, 0},
-    {"ATmega328P", {0x1E, 0x95, 0x0F}, 32768, 64, 1024, 4, 3600, {0xFF, 0xD9, 0x62}, {0xFF, 0xD9, 0x62}, 0x9E, RSTDISBL, DWEN},
+    {"ATmega16", {0x1E, 0x94, 0x03}, 16384, 64, 512, 0, 9000, {0xD4, 0xD9, 0xD4}, {0xFF, 0x99, 0xE1}, 0xA7, 0, 0, 0},
+    {"ATmega32", {0x1E, 0x95, 0x02}, 32768, 64, 1024, 0, 9000, {0xD9, 0xE4, 0xFF}, {0xFF, 0x99, 0xE1}, 0xAB, 0, 0, 0},
+    {"ATmega48", {0x1E, 0x92, 0x05}, 4096, 32, 256, 4, 3600, {0xFF, 0xFF, 0xFF}, {0xFF, 0xDF, 0x62}, 0x9C, RSTDISBL, DWEN, EXT_BITS_7_1},
+    {"ATmega88", {0x1E, 0x93, 0x0A}, 8192, 32, 512, 4, 3600, {0xF9, 0xDF, 0xE2}, {0xF9, 0xDF, 0x62}, 0x9A, RSTDISBL, DWEN, EXT_BITS_7_3},
+    {"ATmega168", {0x1E, 0x94, 0x06}, 16384, 64, 512, 4, 3600, {0xF9, 0xDF, 0xE2}, {0xF9, 0xDF, 0x62}, 0x98, RSTDISBL, DWEN, EXT_BITS_7_3},
+    {"ATmega644", {0x1E, 0x96, 0x09}, 65536, 128, 2048, 8, 9000, {0xFF, 0xD9, 0xE7}, {0xFF, 0x99, 0x62}, 0x8F, 0, 0, EXT_BITS_7_3},
+    {"ATmega128", {0x1E, 0x97, 0x02}, 131072, 128, 4096, 0, 9000, {0xFF, 0xCB, 0x8F}, {0xFD, 0x99, 0xE1}, 0xB2, 0, 0, EXT_BITS_7_2},
+    {"ATmega328P", {0x1E, 0x95, 0x0F}, 32768, 64, 1024, 4, 3600, {0xFF, 0xD9, 0x62}, {0xFF, 0xD9, 0x62}, 0x9E, RSTDISBL, DWEN, EXT_BITS_7_3},
 }};
 
 bool same_name(std::string_view a, std::string_view b) {
@@ -99,6 +105,7 @@ void write_fuse(Chip& chip, size_t index, uint8_t value, double now_us) {
   uint8_t& fuse = chip.fuses[index];
   // SPIEN keeps its level: only a high-voltage programmer can change it.
   uint8_t fixed = index == FUSE_HIGH ? HIGH_FUSE_SPIEN : 0;
+  if (index == FUSE_EXTENDED) value = chip_extended_fuse(chip, value);
   if (may_program(chip)) fuse = static_cast<uint8_t>((value & ~fixed) | (fuse & fixed));
   start_busy(chip, now_us, FUSE_WRITE_US);
 }
@@ -163,6 +170,10 @@ void chip_init(Chip& chip, const SimPart& part, bool factory_fuses) {
   chip.extended_address = 0;
 }
 
+uint8_t chip_extended_fuse(const Chip& chip, uint8_t value) {
+  return static_cast<uint8_t>(value | chip.part->extended_unused);
+}
+
 bool chip_serial_programming_off(const Chip& chip) {
   return chip_reset_disabled(chip) || chip_debugwire(chip) || (chip.fuses[FUSE_HIGH] & HIGH_FUSE_SPIEN) != 0;
 }
@@ -171,8 +182,11 @@ bool chip_reset_disabled(const Chip& chip) {
   return chip.part->rstdisbl != 0 && (chip.fuses[FUSE_HIGH] & chip.part->rstdisbl) == 0;
 }
 
+// debugWIRE takes the RESET pin only while both lock bits are unprogrammed; a chip erase
+// that opens them hands the pin over.
 bool chip_debugwire(const Chip& chip) {
-  return chip.part->dwen != 0 && (chip.fuses[FUSE_HIGH] & chip.part->dwen) == 0;
+  const uint8_t lock_bits = LOCK_LB1 | LOCK_LB2;
+  return chip.part->dwen != 0 && (chip.fuses[FUSE_HIGH] & chip.part->dwen) == 0 && (chip.lock & lock_bits) == lock_bits;
 }
 
 Decoded chip_decode(Chip& chip, const uint8_t* b, double now_us) {

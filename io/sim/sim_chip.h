@@ -27,6 +27,9 @@ struct SimPart {
   // chip no longer enters serial programming. 0 where the part has no such bit.
   uint8_t rstdisbl;
   uint8_t dwen;
+  // Extended fuse bits the part has no fuse for ("-" in the data sheet's table): they
+  // read 1 whatever was written. Low and high fuse bits all exist on every part here.
+  uint8_t extended_unused;
 };
 
 // Positions in Chip::fuses and the parts' fuse triples.
@@ -94,7 +97,11 @@ struct Chip {
 // programmed, lock open.
 void chip_init(Chip& chip, const SimPart& part, bool factory_fuses);
 
-// The fuses as they stand program RSTDISBL, or DWEN (the state the chip takes at its next reset).
+// The extended fuse as the chip holds `value`: its unused bits read 1.
+uint8_t chip_extended_fuse(const Chip& chip, uint8_t value);
+
+// The fuses as they stand program RSTDISBL, or DWEN with the lock bits open (the state
+// the chip takes at its next reset).
 bool chip_reset_disabled(const Chip& chip);
 bool chip_debugwire(const Chip& chip);
 // From its next reset on the chip will not enter serial programming: RSTDISBL or DWEN

@@ -197,6 +197,7 @@ bool load_chip_state(const std::string& path, const SimPart* wanted, bool factor
           !extra.empty())
         return fail("fuses need three hex bytes");
       chip.fuses = fuses;
+      chip.fuses[FUSE_EXTENDED] = chip_extended_fuse(chip, fuses[FUSE_EXTENDED]);
     } else if (key == "lock") {
       if (!parse_hex_byte(a, chip.lock) || !b.empty()) return fail("lock needs one hex byte");
     } else if (key == "flash" || key == "eeprom") {
