@@ -319,7 +319,10 @@ namespace {
 // pulled out): the program ends at once with one line and status 2. Its exit
 // handlers may still drive lines: those calls go to the port as far as it answers,
 // without a second message or a second exit, and the port is released at the end.
+// Each death runs in a fresh process (threadsafe style re-executes this test alone):
+// a forked child would inherit the port an earlier test opened in this process.
 TEST_F(Ppdev, APortLostMidRunEndsTheProgramWithOneLineAndStatus2) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   kernel.data_pins = 0x38;
   kernel.echo = true;
   setenv("LPT1", "/dev/parport5", 1);
