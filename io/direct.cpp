@@ -42,8 +42,10 @@ std::string open_failure(unsigned base, int err, bool root) {
     case EACCES:
       if (root) {
         // Refused to root: a kernel in lockdown (as Secure Boot sets it up) forbids
-        // ioperm to everyone; ppdev is not affected.
-        reason = "the kernel refuses direct I/O port access even to root (lockdown, as under Secure Boot)";
+        // ioperm to everyone, and a container's root usually lacks CAP_SYS_RAWIO (Docker
+        // drops it by default); ppdev is not affected by either.
+        reason = "the kernel refuses direct I/O port access even to root (lockdown, as under Secure Boot, "
+                 "or a container without CAP_SYS_RAWIO)";
       } else {
         reason = "I/O port access refused";
         fix = "run as root, or use ppdev (leave LPT1 unset, or LPT1=/dev/parportN), "
