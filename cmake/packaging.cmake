@@ -62,9 +62,12 @@ Copyright: @varn_copyright_holder@
 License: Expat
 @varn_license_terms@
 ")
+# The README, compressed as Debian wants every text in the documentation folder
+# that is not small.
+varn_gzip(${CMAKE_SOURCE_DIR}/README.md ${CMAKE_BINARY_DIR}/doc/README.md.gz)
 add_custom_target(varn_compressed_docs ALL DEPENDS ${varn_compressed})
 install(FILES ${CMAKE_BINARY_DIR}/debian/copyright ${CMAKE_BINARY_DIR}/debian/changelog.gz
-        DESTINATION ${VARN_DOC_DIR})
+        ${CMAKE_BINARY_DIR}/doc/README.md.gz DESTINATION ${VARN_DOC_DIR})
 
 # The examples: HEX files ready to program, their C sources, the command files and
 # a configuration file. The CMake file that remakes them stays in the source tree.
@@ -72,8 +75,6 @@ file(GLOB varn_examples ${CMAKE_SOURCE_DIR}/examples/*.hex ${CMAKE_SOURCE_DIR}/e
      ${CMAKE_SOURCE_DIR}/examples/*.txt)
 list(FILTER varn_examples EXCLUDE REGEX "/CMakeLists\\.txt$")
 install(FILES ${varn_examples} DESTINATION ${VARN_DOC_DIR}/examples)
-install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${VARN_DOC_DIR} OPTIONAL)
-install(FILES ${CMAKE_SOURCE_DIR}/docs/README-users.md DESTINATION ${VARN_DOC_DIR} OPTIONAL)
 
 # The udev rule goes where udev reads rules: /usr/lib/udev/rules.d (the packages'
 # folder) and /etc/udev/rules.d (the administrator's); udev never looks under
