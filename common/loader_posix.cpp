@@ -26,9 +26,9 @@ std::string program_folder() {
 std::string library_file_name(const char* name) { return std::string("lib") + name + ".so"; }
 
 // A bare file name makes dlopen search the program's run path ($ORIGIN in the build
-// tree, $ORIGIN/../lib/varn-tools after install) before the system's folders. Where a wrapper around
-// dlopen (a sanitizer's) hides the program's run path, the same two folders are
-// tried by hand.
+// tree, $ORIGIN/../lib/varn-tools after install) before the system's folders. Where
+// a wrapper around dlopen (a sanitizer's) hides the program's run path, the same two
+// folders are tried by hand.
 void* load_library(const std::string& file) {
   if (void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
   std::string error = last_loader_error();
