@@ -67,7 +67,9 @@ class Direct : public ::testing::Test {
  protected:
   void SetUp() override {
     fake = &space;
-    io::port_sys = io::PortSys{no_open, no_ioctl, no_close, fake_ioperm, fake_inb, fake_outb, fake_euid};
+    io::PortSys real = io::posix_port_sys();
+    io::port_sys = io::PortSys{no_open,   no_ioctl,  no_close,         fake_ioperm,    fake_inb,          fake_outb,
+                               fake_euid, real.port_number, real.read_text, real.hold_signals, real.pause_ms};
   }
   void TearDown() override {
     EXPECT_EQ(space.faults, 0) << "port access outside the granted range";
