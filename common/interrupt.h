@@ -1,7 +1,8 @@
-// Ctrl-C, SIGTERM and SIGHUP. The signal only sets a flag; the program stops at its next
-// port call, wait or console read, where stopping is safe, and its exit handlers run
-// (the programmer raises RESET so the target runs, the terminal is restored, the
-// port library closes, which saves a simulated board's state).
+// Ctrl-C and the other signals that end a run (signals.h). The signal only sets a
+// flag; the program stops at its next port call, wait or console read, where stopping
+// is safe, and its exit handlers run (the programmer raises RESET so the target runs,
+// the terminal is restored, the port library closes, which saves a simulated board's
+// state).
 #pragma once
 #include <csignal>
 

@@ -29,12 +29,12 @@ std::string bind_error;  // why the library could not be loaded, for the first p
   std::exit(2);
 }
 
-template <typename Fn>
-Fn slot(PortEntry entry) {
+// The slot of a called entry point; a null one ends the program.
+void* slot(PortEntry entry) {
   check_interrupt();
   void* fn = port_table.slots[entry];
   if (!fn) missing_entry(entry);
-  return reinterpret_cast<Fn>(fn);
+  return fn;
 }
 
 }  // namespace
@@ -63,22 +63,30 @@ void release_port_library() {
   unload_library(handle);
 }
 
+// After each call the flag is looked at again: a signal that came during the call (one
+// that ended a wait for a port another program held) stops the program before it uses
+// what the call returned.
 void SetPortBit(uint16_t port, uint8_t bit) {
-  slot<PortBitFn>(ENTRY_SET_PORT_BIT)(static_cast<short>(port), static_cast<char>(bit));
+  call_port_write(slot(ENTRY_SET_PORT_BIT), static_cast<short>(port), static_cast<char>(bit));
+  check_interrupt();
 }
 
 void ClrPortBit(uint16_t port, uint8_t bit) {
-  slot<PortBitFn>(ENTRY_CLR_PORT_BIT)(static_cast<short>(port), static_cast<char>(bit));
+  call_port_write(slot(ENTRY_CLR_PORT_BIT), static_cast<short>(port), static_cast<char>(bit));
+  check_interrupt();
 }
 
 bool write_port_register(uint16_t port, uint8_t value) {
   check_interrupt();
   void* fn = port_table.slots[ENTRY_PORT_OUT];
   if (!fn) return false;
-  reinterpret_cast<PortOutFn>(fn)(static_cast<short>(port), static_cast<char>(value));
+  call_port_write(fn, static_cast<short>(port), static_cast<char>(value));
+  check_interrupt();
   return true;
 }
 
 int16_t GetPortBit(uint16_t port, uint8_t bit) {
-  return slot<PortGetBitFn>(ENTRY_GET_PORT_BIT)(static_cast<short>(port), static_cast<char>(bit));
+  int16_t value = call_port_read(slot(ENTRY_GET_PORT_BIT), static_cast<short>(port), static_cast<char>(bit));
+  check_interrupt();
+  return value;
 }

@@ -19,10 +19,6 @@ enum PortEntry {
 
 extern const char* const port_entry_names[PORT_ENTRY_COUNT];
 
-using PortOutFn = void(PORT_CALL*)(short port, char data);
-using PortBitFn = void(PORT_CALL*)(short port, char bit);
-using PortGetBitFn = short(PORT_CALL*)(short port, char bit);
-
 struct PortTable {
   void* handle = nullptr;
   void* slots[PORT_ENTRY_COUNT] = {};

@@ -32,7 +32,8 @@ class Backend {
 };
 
 // Opens the port that the LPT1 setting names. On failure returns null and puts one
-// line (device, reason, fix) into `message`.
+// line (device, reason, fix) into `message`; null with no message means a signal
+// ended the wait for a port that another program held.
 std::unique_ptr<Backend> open_backend(const char* setting, std::string& message);
 
 std::unique_ptr<Backend> open_ppdev(const std::string& device, std::string& message);

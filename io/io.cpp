@@ -40,12 +40,19 @@ bool stopping = false;
   std::exit(2);
 }
 
+// Set when a signal ended the wait for a port that another program held. The program
+// is stopping (both programs stop at every signal they catch, right after the port
+// call that waited), and the port was never its own: nothing more reaches it, not
+// even from the exit handlers, and nothing more is said.
+bool gave_up = false;
+
 // The open port, or null when it can't be opened. Opening is tried once.
 io::Backend* try_port(std::string* message) {
   if (!open_tried) {
     open_tried = true;
     std::string why;
     backend = io::open_backend(std::getenv("LPT1"), why);
+    gave_up = !backend && why.empty();
     if (!backend && message) *message = why;
   }
   return backend.get();
@@ -57,7 +64,7 @@ io::Backend* try_port(std::string* message) {
 io::Backend* port() {
   std::string message;
   io::Backend* b = try_port(&message);
-  if (stopping) return b;
+  if (stopping || gave_up) return b;
   if (!b) stop(message.empty() ? "Parallel port not available" : message);
   if (!b->ok()) stop(b->error());
   return b;

@@ -20,6 +20,16 @@ struct PortSys {
   void (*outb)(uint16_t port, uint8_t value);
   // Effective user id: tells a refusal to root (a locked-down kernel) from one to a user.
   unsigned (*euid)();
+  // The parallel port a ppdev node stands for (its minor number); -ENOTTY for any
+  // other file.
+  int (*port_number)(int fd);
+  // Up to `size` bytes of a small text file (a /proc entry): the count read, or -errno.
+  int (*read_text)(const char* path, char* text, unsigned size);
+  // While held (on = 1), signals wait until the next pause, which they end at once, so
+  // none slips in unnoticed between two looks at the port; on = 0 lets them through.
+  void (*hold_signals)(int on);
+  // Sleeps `ms` milliseconds: 0, or -EINTR when a signal's handler ran.
+  int (*pause_ms)(unsigned ms);
 };
 
 // The table the backends call through. Starts as the real system; tests assign

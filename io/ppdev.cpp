@@ -26,6 +26,7 @@
 #include <linux/ppdev.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 
@@ -44,7 +45,7 @@ std::string open_failure(const std::string& device, Stage stage, int err) {
   switch (err) {
     case ENOENT:
       reason = "no such device";
-      fix = "load the parallel-port modules (sudo modprobe parport_pc ppdev), "
+      fix = "load the parallel-port modules (sudo modprobe -a parport_pc ppdev), "
             "or set LPT1=sim for the simulated board";
       break;
     case EACCES:
@@ -72,11 +73,6 @@ std::string open_failure(const std::string& device, Stage stage, int err) {
         fix = "load the parallel-port modules (sudo modprobe -a parport_pc ppdev), name another port "
               "with LPT1=/dev/parportN, or set LPT1=sim for the simulated board";
       }
-      break;
-    case EINTR:
-      // The claim waits while another client holds the port; a signal ended the wait.
-      reason = "interrupted while waiting for the port, which another program or driver holds";
-      fix = "end the program (or print job) that holds it, or set LPT1=sim for the simulated board";
       break;
     case ENOTTY:
     case EINVAL:
@@ -153,6 +149,50 @@ class PpdevBackend final : public Backend {
   std::string error_;
 };
 
+// How often a program waiting for the port looks again: a person waiting sees no
+// delay, and the looks cost nothing worth counting.
+constexpr unsigned BUSY_LOOK_MS = 50;
+
+// The kernel device that holds port `number`, as the parport core names it ("ppdev0"
+// for any program through /dev/parport0, "lp0" for the printer driver); empty when
+// none does, or the kernel doesn't say.
+std::string holder_of(int number) {
+  std::string path = "/proc/sys/dev/parport/parport" + std::to_string(number) + "/devices/active";
+  char text[64];
+  int n = port_sys.read_text(path.c_str(), text, sizeof text);
+  if (n <= 0) return {};
+  std::string name(text, static_cast<size_t>(n));
+  name.erase(name.find_last_not_of(" \n") + 1);
+  return name == "none" ? std::string() : name;
+}
+
+// ppdev's claim sleeps while another device holds the port, and it sleeps holding the
+// driver's one lock, which every ppdev call of every program needs: the holder's next
+// port operation would hang until the waiter gave up. So the waiting is done here,
+// never inside the claim: look at the port's holder, and claim only once it has none.
+// The claim follows the last look at once; a program that claims in the microseconds
+// between can't be kept out. False when a signal ended the wait.
+bool wait_until_free(const std::string& device, int number) {
+  bool said = false;
+  bool free = true;
+  port_sys.hold_signals(1);
+  for (std::string holder = holder_of(number); !holder.empty(); holder = holder_of(number)) {
+    if (!said) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "Parallel port %s is held by %s%s - waiting until it is free (Ctrl-C to give up)\n",
+                   device.c_str(), holder.c_str(),
+                   holder.rfind("ppdev", 0) == 0 ? " (another program)" : "");
+      said = true;
+    }
+    if (port_sys.pause_ms(BUSY_LOOK_MS) == -EINTR) {
+      free = false;
+      break;
+    }
+  }
+  port_sys.hold_signals(0);
+  return free;
+}
+
 }  // namespace
 
 std::unique_ptr<Backend> open_ppdev(const std::string& device, std::string& message) {
@@ -167,10 +207,12 @@ std::unique_ptr<Backend> open_ppdev(const std::string& device, std::string& mess
   // interrupts). Exclusive registration would add nothing to that; it would only
   // make the open fail whenever another client, such as the printer driver lp, is
   // merely registered on the port, as it is by default on many systems.
-  int rc = port_sys.ioctl(fd, PPCLAIM, nullptr);
+  int number = port_sys.port_number(fd);
+  int rc = number < 0 || wait_until_free(device, number) ? port_sys.ioctl(fd, PPCLAIM, nullptr) : -EINTR;
   if (rc < 0) {
     port_sys.close(fd);
-    message = open_failure(device, Stage::claim, -rc);
+    // A signal ended the wait (the program is stopping): nothing more to say.
+    message = rc == -EINTR ? std::string() : open_failure(device, Stage::claim, -rc);
     return nullptr;
   }
   uint8_t data = 0;

@@ -1,4 +1,4 @@
-// Ctrl-C, SIGTERM and SIGHUP in the middle of the long operations of both programs: the run
+// Ctrl-C, SIGTERM, SIGHUP and Ctrl-\ in the middle of the long operations of both programs: the run
 // ends with 128 + the signal, RESET is left high, the simulated board still saves its
 // chip, and no temporary file or half-written HEX file is left behind.
 #include <gtest/gtest.h>
@@ -195,8 +195,8 @@ TEST_P(Interrupt, StepperLoopsStopAndTheBoardReportIsWritten) {
   }
 }
 
-// SIGHUP: the terminal went away (a dropped ssh session).
-INSTANTIATE_TEST_SUITE_P(Signals, Interrupt, testing::Values(SIGINT, SIGTERM, SIGHUP),
+// SIGHUP: the terminal went away (a dropped ssh session); SIGQUIT: Ctrl-\.
+INSTANTIATE_TEST_SUITE_P(Signals, Interrupt, testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT),
                          [](const testing::TestParamInfo<int>& param) { return "SIG" + std::string(sigabbrev_np(param.param)); });
 
 // A port that stops answering mid-run (here its status line, while the data lines
@@ -240,6 +240,23 @@ TEST(PortLost, TheRunEndsWithOneLineAndTheTargetRunning) {
   EXPECT_EQ(r.out.find("Default settings"), std::string::npos) << "p never ran";
   EXPECT_NE(r.err.find("stopped answering (status read 3,"), std::string::npos) << r.err;
   EXPECT_TRUE(dir.exists("report.txt"));
+}
+
+// Standard output into a pipe whose reader quits early (head, a pager closed): the next
+// write fails, the run stops with 128 + SIGPIPE, the target runs, and the trace is
+// complete under its own name.
+TEST(InterruptPipe, AReaderThatQuitsEarlyStopsTheRunInOrder) {
+  TempDir dir;
+  std::string words;
+  for (int i = 0; i < 400; ++i) words += " -i";
+  const std::string command = "cd '" + dir.path() + "' && echo 1 >gcal.txt && { LPT1=sim:timing=fast,report=report.txt," +
+                              "trace=run.vcd '" + built("varnprog") + "'" + words +
+                              " 2>err.txt; echo $? >status.txt; } | head -c 20 >/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(dir.read("status.txt"), std::to_string(128 + SIGPIPE) + "\n") << dir.read("err.txt");
+  EXPECT_NE(dir.read("err.txt").find(STOPPING), std::string::npos);
+  EXPECT_EQ(value(dir, "report.txt", "reset"), "1");
+  EXPECT_EQ(files_in(dir), (std::set<std::string>{"err.txt", "gcal.txt", "report.txt", "run.vcd", "status.txt"}));
 }
 
 // With a terminal on standard input, the test drive turns echo and line editing off;

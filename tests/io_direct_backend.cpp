@@ -1,9 +1,11 @@
-// The direct-register backend against a fake I/O space that only answers inside a
-// range granted by ioperm, as the processor would fault outside it.
+// The direct-register backend against a fake I/O space that only answers inside the
+// ranges granted by ioperm, as the processor would fault outside them, with or
+// without an ECP port's extended control register.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,16 +16,23 @@ namespace {
 
 struct FakeIoSpace {
   std::map<uint16_t, uint8_t> registers;
-  unsigned long granted_from = 0;
-  unsigned long granted_count = 0;
+  std::set<unsigned long> granted_ports;
+  // At ecr_port: 0 nothing (an empty bus reads FF), 1 an ECR whose FIFO is empty,
+  // 2 the control register 0x400 below again (a port that decodes ten address lines).
+  int ecr = 0;
+  uint16_t ecr_port = 0x77A;
   int ioperm_errno = 0;
   unsigned euid = 1000;
   uint8_t outside_pins = 0x99;  // what the far side drives onto the data lines
   std::vector<std::string> log;
   int faults = 0;
 
-  bool granted(uint16_t port) const {
-    return port >= granted_from && port < granted_from + granted_count;
+  bool granted(uint16_t port) const { return granted_ports.count(port) != 0; }
+  std::vector<std::string> writes_to(uint16_t port) const {
+    std::vector<std::string> writes;
+    for (const std::string& entry : log)
+      if (entry.rfind("out " + hex(port) + " ", 0) == 0) writes.push_back(entry);
+    return writes;
   }
   static std::string hex(unsigned value) {
     char text[16];
@@ -38,17 +47,18 @@ int fake_ioperm(unsigned long from, unsigned long count, int on) {
   fake->log.push_back("ioperm " + FakeIoSpace::hex(static_cast<unsigned>(from)) + " " +
                       std::to_string(count) + " " + std::to_string(on));
   if (fake->ioperm_errno) return -fake->ioperm_errno;
-  if (on) {
-    fake->granted_from = from;
-    fake->granted_count = count;
-  } else {
-    fake->granted_count = 0;
+  for (unsigned long port = from; port < from + count; ++port) {
+    if (on) fake->granted_ports.insert(port);
+    else fake->granted_ports.erase(port);
   }
   return 0;
 }
 uint8_t fake_inb(uint16_t port) {
   fake->log.push_back("in " + FakeIoSpace::hex(port));
   if (!fake->granted(port)) ++fake->faults;
+  if (port == fake->ecr_port && fake->ecr == 0) return 0xFF;
+  if (port == fake->ecr_port && fake->ecr == 1) return static_cast<uint8_t>((fake->registers[port] & 0xFC) | 0x01);
+  if (port == fake->ecr_port) port = static_cast<uint16_t>(port - 0x400);
   // A data register whose port is in reverse reads the pins, not its latch.
   if (fake->registers[static_cast<uint16_t>(port + 2)] & io::CONTROL_REVERSE) return fake->outside_pins;
   return fake->registers[port];
@@ -56,6 +66,7 @@ uint8_t fake_inb(uint16_t port) {
 void fake_outb(uint16_t port, uint8_t value) {
   fake->log.push_back("out " + FakeIoSpace::hex(port) + " " + FakeIoSpace::hex(value));
   if (!fake->granted(port)) ++fake->faults;
+  if (port == fake->ecr_port && fake->ecr == 2) port = static_cast<uint16_t>(port - 0x400);
   fake->registers[port] = value;
 }
 int no_open(const char*, int) { ADD_FAILURE() << "direct backend opened a file"; return -ENOENT; }
@@ -67,7 +78,9 @@ class Direct : public ::testing::Test {
  protected:
   void SetUp() override {
     fake = &space;
-    io::port_sys = io::PortSys{no_open, no_ioctl, no_close, fake_ioperm, fake_inb, fake_outb, fake_euid};
+    io::PortSys real = io::posix_port_sys();
+    io::port_sys = io::PortSys{no_open,   no_ioctl,  no_close,         fake_ioperm,    fake_inb,          fake_outb,
+                               fake_euid, real.port_number, real.read_text, real.hold_signals, real.pause_ms};
   }
   void TearDown() override {
     EXPECT_EQ(space.faults, 0) << "port access outside the granted range";
@@ -82,7 +95,9 @@ TEST_F(Direct, GrantsTheThreeRegistersAndShadowsDataAndControl) {
   std::string message;
   auto port = io::open_direct(0x378, message);
   ASSERT_TRUE(port) << message;
-  EXPECT_EQ(space.log, (std::vector<std::string>{"ioperm 378 3 1", "in 37a", "in 378"}));
+  EXPECT_EQ(space.log, (std::vector<std::string>{"ioperm 378 3 1", "in 37a", "ioperm 77a 1 1", "in 77a",
+                                                 "ioperm 77a 1 0", "in 378"}))
+      << "no ECR answers: nothing written at its address";
   space.log.clear();
 
   EXPECT_EQ(port->read(io::REG_DATA), 0x81);
@@ -126,7 +141,42 @@ TEST_F(Direct, APortLeftInReverseDrivesDuringTheRunAndAfterIt) {
   EXPECT_EQ(space.log, (std::vector<std::string>{"ioperm d010 3 0"}));
   EXPECT_EQ(space.registers[0xD010], 0xFF);
   EXPECT_EQ(space.registers[0xD012], 0x0A);
-  EXPECT_EQ(space.granted_count, 0u);
+  EXPECT_TRUE(space.granted_ports.empty());
+}
+
+// An ECP port left in a FIFO mode drives nothing from the data register: it runs in
+// standard mode, the mode bits' other settings kept, and gets its old mode back at
+// the end. Where no ECR answers, nothing is written at its address; on a plug-in
+// card's base it is not even read.
+TEST_F(Direct, AnEcpPortRunsInStandardModeAndGetsItsOldModeBack) {
+  struct Case {
+    int ecr;
+    unsigned base;
+    uint8_t control;
+    std::vector<std::string> ecr_writes;  // while opening
+  };
+  for (const Case& c : {Case{1, 0x378, 0x04, {"out 77a 14"}}, Case{0, 0x378, 0x05, {}}, Case{2, 0x378, 0x05, {}},
+                        Case{1, 0x278, 0x0C, {"out 67a 14"}}, Case{1, 0xD010, 0x05, {}}}) {
+    space = FakeIoSpace{};
+    space.ecr = c.ecr;
+    space.ecr_port = static_cast<uint16_t>(c.base + 0x402);
+    space.registers = {{space.ecr_port, 0x74}, {static_cast<uint16_t>(c.base + 2), c.control}};
+    std::string message;
+    auto port = io::open_direct(c.base, message);
+    ASSERT_TRUE(port) << message;
+    EXPECT_EQ(space.writes_to(space.ecr_port), c.ecr_writes) << std::hex << c.base << " ecr " << c.ecr;
+    EXPECT_EQ(space.registers[static_cast<uint16_t>(c.base + 2)], c.control) << "the flip is undone";
+    if (c.base == 0xD010) {
+      EXPECT_EQ(space.log.size(), 3u) << "only the three registers";
+    }
+    space.log.clear();
+    port.reset();
+    std::vector<std::string> restored;
+    if (!c.ecr_writes.empty()) restored.push_back("out " + FakeIoSpace::hex(space.ecr_port) + " 74");
+    EXPECT_EQ(space.writes_to(space.ecr_port), restored);
+    EXPECT_EQ(space.registers[space.ecr_port], 0x74);
+    EXPECT_TRUE(space.granted_ports.empty());
+  }
 }
 
 TEST_F(Direct, RefusalsNameTheBaseTheReasonAndTheFix) {

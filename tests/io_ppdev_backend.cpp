@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <linux/ppdev.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <string>
@@ -33,6 +34,12 @@ struct FakePpdev {
   std::map<unsigned long, int> fail;  // request -> errno
   std::vector<std::string> log;
   bool echo = false;  // also print each call on stderr (seen from a death test's child)
+  int number = 0;     // the port the node stands for; negative: not a ppdev node
+  // The port's holder as /proc shows it, for the next `held_looks` looks; then none.
+  std::string holder = "ppdev0";
+  int held_looks = 0;
+  int signal_at_pause = -1;  // the pause (from 0) that a signal ends
+  int pauses = 0;
 
   static std::string name(unsigned long request) {
     // Never destroyed: a port closed by an exit handler still logs through it.
@@ -113,6 +120,18 @@ int fake_close(int fd) {
   --fake->open_fds;
   return 0;
 }
+int fake_port_number(int fd) { return fd == FAKE_FD && fake->number >= 0 ? fake->number : -ENOTTY; }
+int fake_read_text(const char* path, char* text, unsigned size) {
+  fake->log.push_back(std::string("look ") + path);
+  std::string shown = (fake->held_looks > 0 && fake->held_looks-- ? fake->holder : "none") + "\n";
+  shown.copy(text, size);
+  return static_cast<int>(std::min<size_t>(shown.size(), size));
+}
+void fake_hold_signals(int on) { fake->log.push_back(on ? "hold signals" : "let signals"); }
+int fake_pause_ms(unsigned) {
+  fake->log.push_back("pause");
+  return fake->pauses++ == fake->signal_at_pause ? -EINTR : 0;
+}
 int no_ioperm(unsigned long, unsigned long, int) { return -ENOSYS; }
 uint8_t no_inb(uint16_t) { ADD_FAILURE() << "ppdev backend used inb"; return 0; }
 void no_outb(uint16_t, uint8_t) { ADD_FAILURE() << "ppdev backend used outb"; }
@@ -122,7 +141,8 @@ class Ppdev : public ::testing::Test {
  protected:
   void SetUp() override {
     fake = &kernel;
-    io::port_sys = io::PortSys{fake_open, fake_ioctl, fake_close, no_ioperm, no_inb, no_outb, no_euid};
+    io::port_sys = io::PortSys{fake_open, fake_ioctl,       fake_close,     no_ioperm,         no_inb,       no_outb,
+                               no_euid,   fake_port_number, fake_read_text, fake_hold_signals, fake_pause_ms};
   }
   void TearDown() override {
     io::port_sys = io::posix_port_sys();
@@ -153,7 +173,9 @@ TEST_F(Ppdev, ClaimsBesideARegisteredPrinterDriverAndTakesThePortAsClaimed) {
   std::string msg;
   auto port = io::open_ppdev("/dev/parport0", msg);
   ASSERT_TRUE(port) << msg;
-  EXPECT_EQ(kernel.log, (std::vector<std::string>{"open /dev/parport0", "PPCLAIM", "PPRDATA", "PPRCONTROL"}));
+  EXPECT_EQ(kernel.log, (std::vector<std::string>{"open /dev/parport0", "hold signals",
+                                                  "look /proc/sys/dev/parport/parport0/devices/active",
+                                                  "let signals", "PPCLAIM", "PPRDATA", "PPRCONTROL"}));
   EXPECT_TRUE(port->ok());
   kernel.log.clear();
   EXPECT_EQ(port->read(io::REG_DATA), 0xA5);
@@ -248,15 +270,64 @@ TEST_P(PpdevOpenFailure, GivesOneLineWithDeviceReasonAndFix) {
 
 INSTANTIATE_TEST_SUITE_P(
     Reasons, PpdevOpenFailure,
-    ::testing::Values(OpenFailure{0, ENOENT, {"no such device", "modprobe"}},
+    ::testing::Values(OpenFailure{0, ENOENT, {"no such device", "modprobe -a parport_pc ppdev"}},
                       OpenFailure{0, EACCES, {"permission denied", "group lp"}},
                       OpenFailure{0, EBUSY, {"busy"}},
                       OpenFailure{0, ENXIO, {"no parallel port", "parport_pc"}},
                       OpenFailure{PPCLAIM, ENOTTY, {"not a ppdev"}},
                       OpenFailure{PPCLAIM, ENXIO, {"no parallel port", "/proc/sys/dev/parport", "pps_parport"}},
-                      OpenFailure{PPCLAIM, EINTR, {"interrupted while waiting", "another program"}},
                       OpenFailure{PPCLAIM, EBUSY, {"busy"}},
                       OpenFailure{PPRCONTROL, EIO, {"Input/output error"}}));
+
+// ppdev's claim would sleep while another device holds the port, holding a lock every
+// ppdev call needs, so the holder's next operation would hang: the backend looks at
+// the holder first, says once whom it waits for, and claims only a free port. A
+// signal ends the wait without a claim and without a message (the program stops).
+TEST_F(Ppdev, APortHeldByAnotherDeviceIsWaitedForOutsideTheClaim) {
+  struct Case {
+    int number;
+    const char* holder;
+    int held_looks;
+    int signal_at_pause;
+    std::string notice;  // empty: none
+    bool opens;
+  };
+  const std::string look = "look /proc/sys/dev/parport/parport";
+  for (const Case& c :
+       {Case{0, "ppdev0", 3, -1, "Parallel port /dev/parport0 is held by ppdev0 (another program) - waiting", true},
+        Case{2, "lp2", 1000, 1, "Parallel port /dev/parport0 is held by lp2 - waiting", false},
+        Case{-1, "ppdev0", 1000, 0, "", true}}) {
+    kernel = FakePpdev{};
+    kernel.number = c.number;
+    kernel.holder = c.holder;
+    kernel.held_looks = c.held_looks;
+    kernel.signal_at_pause = c.signal_at_pause;
+    testing::internal::CaptureStderr();
+    std::string msg;
+    auto port = io::open_ppdev("/dev/parport0", msg);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.empty(), c.notice.empty()) << c.holder;
+    EXPECT_EQ(err.find(c.notice), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), c.notice.empty() ? 0 : 1) << "once: " << err;
+    EXPECT_EQ(static_cast<bool>(port), c.opens) << c.holder << ": " << msg;
+    EXPECT_TRUE(msg.empty()) << msg;
+    // Every look that found the port held was followed by a pause, the claim (if any)
+    // comes only after the signals are let through again, and a failed wait closes.
+    const auto at = [&](const std::string& entry) { return std::find(kernel.log.begin(), kernel.log.end(), entry); };
+    const auto looks = std::count_if(kernel.log.begin(), kernel.log.end(),
+                                     [&](const std::string& e) { return e.rfind(look, 0) == 0; });
+    const auto pauses = std::count(kernel.log.begin(), kernel.log.end(), "pause");
+    EXPECT_EQ(pauses, c.number < 0 ? 0 : c.opens ? c.held_looks : c.signal_at_pause + 1) << c.holder;
+    EXPECT_EQ(looks, c.number < 0 ? 0 : pauses + c.opens) << c.holder;
+    if (c.number >= 0) {
+      EXPECT_EQ(*std::next(at("let signals")), c.opens ? "PPCLAIM" : "close") << c.holder;
+      EXPECT_EQ(at(look + std::to_string(c.number) + "/devices/active"), std::next(at("hold signals")));
+    }
+    EXPECT_EQ(at("PPCLAIM") != kernel.log.end(), c.opens) << c.holder;
+    port.reset();
+    EXPECT_EQ(kernel.open_fds, 0);
+  }
+}
 
 TEST_F(Ppdev, APortThatStopsAnsweringKeepsItsFirstReason) {
   kernel.data_pins = 0x11;
@@ -357,6 +428,32 @@ TEST_F(Ppdev, APortLostMidRunEndsTheProgramWithOneLineAndStatus2) {
       testing::ExitedWithCode(2),
       "fake: PPWDATA 38\nfake: PPRSTATUS\n\n[^\n]*stopped answering \\(PPRSTATUS: Input/output error\\)[^\n]*\n"
       "fake: PPWDATA 3c\nfake: PPRELEASE\nfake: close\n$");
+  unsetenv("LPT1");
+}
+
+}  // namespace
+
+namespace {
+
+// Through the library: the call that waited returns without touching the port (the
+// program's handler for the signal stops it there), and its exit handlers reach
+// nothing: the port is the other program's.
+TEST_F(Ppdev, ASignalEndingTheWaitLeavesThePortToItsHolder) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  kernel.held_looks = 1000;
+  kernel.signal_at_pause = 2;
+  setenv("LPT1", "/dev/parport6", 1);
+  EXPECT_EXIT(
+      {
+        std::atexit([] {
+          SetPortBit(0x378, 2);
+          std::fprintf(stderr, "exit handler ran, %zu calls\n", fake->log.size());
+        });
+        SetPortBit(0x378, 0);
+        std::fprintf(stderr, "returned\n");
+        std::exit(130);
+      },
+      testing::ExitedWithCode(130), "is held by ppdev0 [^\n]*\nreturned\nexit handler ran, 10 calls\n$");
   unsetenv("LPT1");
 }
 

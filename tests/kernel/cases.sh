@@ -1,0 +1,111 @@
+#!/bin/sh
+# The guest's init: sets up what a Debian system has (the port drivers, the device node
+# in group lp, an ordinary user with and without that group), runs each case on the
+# programs of the build, reports "rig: ok|FAIL case: what" lines, and powers off.
+/bin/busybox --install -s /bin
+export PATH=/bin:/usr/bin HOME=/tmp
+mkdir -p /proc /sys /dev /tmp /host /etc
+mount -t proc proc /proc && mount -t sysfs sys /sys && mount -t devtmpfs dev /dev && mount -t tmpfs tmp /tmp
+for ko in /m/*.ko; do insmod "$ko" || echo "rig: FAIL boot: insmod $ko"; done
+mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=262144 hostroot /host
+ln -s /host/usr /usr && ln -s /host/lib /lib && ln -s /host/lib64 /lib64 && ln -s /host/etc/ld.so.cache /etc/
+printf 'root:x:0:0::/tmp:/bin/sh\nuser:x:1000:1000::/tmp:/bin/sh\nlpuser:x:1001:1001::/tmp:/bin/sh\n' >/etc/passwd
+printf 'root:x:0:\nlp:x:7:lpuser\nuser:x:1000:\nlpuser:x:1001:\n' >/etc/group
+chgrp lp /dev/parport0 && chmod 660 /dev/parport0  # as Debian's udev rules leave it
+B=/host$VARN_BUILD
+mkdir -m 777 /tmp/w && cd /tmp/w && echo 1 >gcal.txt && chmod 666 gcal.txt
+(sleep 180; echo "rig: FAIL guest: still running after 180 s"; poweroff -f) &
+boot_log=$(dmesg | wc -l) started=$(cut -d. -f1 /proc/uptime)
+passed=0 failed=0
+
+check() {  # CASE WHAT GOT WANT (WANT is a grep -E pattern over the whole value)
+  if echo "$3" | grep -qxE "$4"; then passed=$((passed + 1)); echo "rig: ok $1: $2: $3"
+  else failed=$((failed + 1)); echo "rig: FAIL $1: $2: got '$3', want '$4'"; fi
+}
+latch() { dd if=/dev/port bs=1 skip=$((0x378)) count=3 2>/dev/null | od -An -tx1 | sed 's/^ //'; }
+active() { cat /proc/sys/dev/parport/parport0/devices/active; }
+await() {  # FILE TEXT: up to 30 s for TEXT to show in FILE
+  i=0
+  while ! grep -q "$2" "$1" 2>/dev/null; do i=$((i + 1)); [ $i -lt 300 ] || return 1; usleep 100000; done
+}
+as() { user=$1; shift; su -m -s /bin/sh "$user" -c "$*"; }
+guard() { (sleep 30; kill -9 "$@") 2>/dev/null & }  # a process hung in the kernel
+many_i=$(yes -- -i | head -n 400 | tr '\n' ' ')
+# A run stopped by a signal in the middle of its identifications: RESET goes high
+# again, and the port is free for the next program at once.
+stopped() {  # CASE SIGNAL [env]
+  env $3 $B/varnprog $many_i >out 2>err </dev/null &
+  pid=$!
+  await err "No target answered" && usleep 300000
+  kill -"$2" $pid; wait $pid
+  check "$1" "status, message" "$? $(grep -c 'Interrupted - stopping' err)" "$((128 + $(kill -l "$2"))) 1"
+  check "$1" "latch after (data status control)" "$(latch)" "[0-9a-f][4567cdef] .. .."
+  check "$1" "port holder after" "$(active)" none
+  timeout 10 env $3 $B/varnprog -h >/dev/null 2>err2 </dev/null
+  check "$1" "next program's status" $? 0
+}
+
+# Normal runs: pavolt switches Aux1 and Aux3 on (control 0001, every axis line low);
+# varnprog's start raises RESET (data bit 2) and keeps the other bits. A ppdev claim
+# sets the control lines to the kernel's 1100; direct access leaves them.
+normal() {  # CASE CONTROL-AFTER-VARNPROG [env]
+  env $3 $B/pavolt -m51 -m55 </dev/null >out 2>&1
+  check "$1" "pavolt status, latch after" "$? $(latch)" "0 00 .. .1"
+  env $3 $B/varnprog -h </dev/null >out 2>&1
+  check "$1" "varnprog status, latch after" "$? $(latch)" "0 04 .. .$2"
+}
+normal normal c
+# No chip answers on QEMU's port: the identification fails, the target is let run.
+$B/varnprog -i </dev/null >out 2>err
+check failed "status" $? 2
+check failed "message" "$(grep -c 'No target answered' err)" 1
+check failed "latch after" "$(latch)" "04 .. .."
+for sig in INT TERM HUP QUIT; do stopped "SIG$sig" $sig; done
+{ $B/varnprog $many_i 2>err; echo $? >status; } | head -c 20 >/dev/null
+check SIGPIPE "status, message" "$(cat status) $(grep -c 'Interrupted - stopping' err)" "141 1"
+check SIGPIPE "latch after" "$(latch)" "[0-9a-f][4567cdef] .. .."
+check SIGPIPE "port holder after" "$(active)" none
+
+# A second program while pavolt holds the port at its prompt.
+mkfifo keys
+$B/pavolt <keys >holder 2>&1 &
+holder=$!
+exec 3>keys
+await holder "Type 'e'"
+check busy "holder" "$(active)" ppdev0
+$B/varnprog -h >out 2>err </dev/null &
+waiter=$!
+guard $waiter
+await err "waiting"
+echo m51 >&3
+await holder "m51"
+check busy "holder answers while another waits" $? 0
+check busy "waiter's notice, once" "$(grep -c 'held by ppdev0 (another program) - waiting' err)" 1
+kill -INT $waiter; wait $waiter
+check busy "waiter stopped by Ctrl-C" $? 130
+check busy "holder's lines, untouched by the waiter's exit (Aux1 on)" "$(latch)" "00 .. .9"
+$B/varnprog -h >out 2>err </dev/null &
+waiter=$!
+guard $waiter
+await err "waiting"
+echo e >&3
+wait $holder
+check busy "holder's status after e" $? 1
+wait $waiter
+check busy "waiter runs once the port is free" $? 0
+exec 3>&-
+
+# The device's group decides who opens the port.
+as user $B/varnprog -h </dev/null >out 2>err
+check permission "user outside group lp" "$? $(grep -c 'permission denied' err)" "2 1"
+as lpuser $B/varnprog -h </dev/null >out 2>err
+check permission "user in group lp" $? 0
+
+# The legacy registers as root.
+normal direct 1 LPT1=direct
+stopped direct TERM LPT1=direct
+
+check kernel "parport and ppdev lines since boot" "$(dmesg | tail -n +$((boot_log + 1)) | grep -ciE 'parport|ppdev')" 0
+echo "rig: cases took $(($(cut -d. -f1 /proc/uptime) - started)) s after a boot of $started s"
+echo "rig: $passed passed, $failed failed"
+poweroff -f
