@@ -80,6 +80,18 @@ void verdict(int length, const char* match_format, const char* mismatch_format) 
   }
 }
 
+// A locked chip ignores every write, and in lock mode 2 still reads back what it held:
+// a file that happens to match it would pass. Only a chip erase opens the lock.
+bool programming_allowed(const char* memory) {
+  const uint8_t lock = isp_read_lock();
+  if (lock_mode(lock).programming) return true;
+  std::printf("Target is locked (lock byte %x) - %s download refused: only a chip erase clears "
+              "the lock, and it costs the flash (and the EEPROM, unless EESAVE is programmed)\n",
+              lock, memory);
+  note_failure();
+  return false;
+}
+
 // Reads the identified part's whole flash or EEPROM and writes it, without its
 // trailing 0xFF bytes, to the upload file.
 void upload(const char* name, bool flash) {
@@ -87,7 +99,7 @@ void upload(const char* name, bool flash) {
   if (target_released == 1) identify_target();
   if (!target_known()) {
     refuse_unknown_target("upload");
-  } else if (read_back_locked(isp_read_lock())) {
+  } else if (!lock_mode(isp_read_lock()).reading) {
     // A file of FF bytes would pass for the chip's contents.
     std::printf("Target is locked - its memories read as ff, upload refused\n");
     note_failure();
@@ -189,7 +201,7 @@ void download_eeprom(const char* name) {
   if (length >= 0) std::printf("load file length = %d\n", length);
   const AvrPart& part = part_table[current_part];
   // No chip erase: the EEPROM erases each byte as it writes it.
-  if (length >= 0 && fits_part(length, part.eeprom_bytes, "EEPROM")) {
+  if (length >= 0 && fits_part(length, part.eeprom_bytes, "EEPROM") && programming_allowed("EEPROM")) {
     std::printf("Programming\n");
     const int written = write_eeprom(length);
     std::printf("Bytes written to target %d\n", written);
