@@ -318,16 +318,8 @@ int dispatch_command(const char* word) {
     if (c->needs_target && target_released == 1) identify_target();
     c->run(word + c->keyword.size());
   } else {
-    // Standard output stays silent for it; a typing error must not pass for success.
-    std::fflush(stdout);
-    std::fprintf(stderr, "No command matches '%s' - h lists the commands\n", word);
-    note_failure();
+    refuse_unknown_word(word);  // a typing error must not pass for success
   }
   if (target_released == 0) release_target();
   return 1;
-}
-
-void end_program(int status) {
-  std::fflush(stdout);
-  std::exit(run_failed ? 2 : status);
 }
