@@ -84,6 +84,7 @@ class ConfigWords {
     }
     WordResult result = read_file_word(file_, word, CONFIG_WORD_CAPACITY, &line_);
     if (result == WORD_TOO_LONG) note_failure();
+    if (result != WORD_END) word_line_ = line_;  // at the end, the key's line stays
     return result;
   }
 
@@ -93,7 +94,7 @@ class ConfigWords {
   // key, what is wrong, and the value the setting keeps. The run then ends with 2.
   void refuse(const ConfigKey& key, const std::string& what, const std::string& kept) const {
     std::fflush(stdout);
-    std::fprintf(stderr, "%s line %d: %s %s - keeping %s\n", name_, line_, key.name, what.c_str(),
+    std::fprintf(stderr, "%s line %d: %s %s - keeping %s\n", name_, word_line_, key.name, what.c_str(),
                  kept.c_str());
     note_failure();
   }
@@ -102,7 +103,8 @@ class ConfigWords {
   std::FILE* file_;
   const char* name_;
   std::string pending_;
-  int line_ = 1;
+  int line_ = 1;       // where reading stands
+  int word_line_ = 1;  // the line of the word read last
 };
 
 // The key's value word, or null: at the end of the file the key is refused as having

@@ -84,9 +84,10 @@ TEST(PavoltStart, RefusedValuesAndWordsAreNamedAndFailTheRun) {
     std::string shown;
   } cases[] = {
       {"max_x_step_pps 0\n", {"-p"}, {file + "1: max_x_step_pps 0 must be above 0 - keeping 3500\n"}, "X step pps min/max: 10 3500"},
-      {"x_axis_enable\nmaybe max_feedrate 12,5 min_x_step_pps 20\n", {"-p"},
+      {"x_axis_enable\nmaybe max_feedrate 12,5 min_x_step_pps 20\nz_step_mode\n", {"-p"},
        {file + "2: x_axis_enable maybe is neither on nor off - keeping on\n",
-        file + "2: max_feedrate 12,5 is not a number - keeping 20\n"}, "20.000 ipm\n  X-Axis"},
+        file + "2: max_feedrate 12,5 is not a number - keeping 20\n", file + "3: z_step_mode has no value - keeping w\n"},
+       "20.000 ipm\n  X-Axis"},
       {"", {"-zz", "-", "-p"}, {"No command matches 'zz' - h lists the commands\n", "No command matches ''"}, DEFAULTS},
   };
   for (const Case& c : cases) {
