@@ -63,8 +63,8 @@ bool fits_part(int length, int capacity, const char* memory) {
 // A chip erase that took leaves the lock open and every flash word ffff. The lock byte
 // and the first word of each page are read back, so a chip that ignored the erase never
 // gets the file laid over its old program, nor passes verification with old bytes left
-// beyond the file. At some 0.27 ms an instruction that is 64 pages and 40 ms on the
-// ATmega48, 512 and 280 ms on the ATmega128: a few per cent of a download of 8 KiB.
+// beyond the file. Two instructions a page at some 0.27 ms each: 40 ms on the ATmega48
+// (64 pages), 280 ms on the ATmega128 (512), a few per cent of a download of 8 KiB.
 // Null when the erase took, else what was found.
 const char* erase_left(const AvrPart& part, char* text, size_t size) {
   const uint8_t lock = isp_read_lock();

@@ -105,9 +105,6 @@ void read_eeprom(int length) {
   for (int i = 0; i < length; ++i) readback_image[i] = isp_read_eeprom(static_cast<unsigned>(i));
 }
 
-// The scan starts one byte short of the end: the last byte is never examined, a
-// non-0xFF byte found only at index 0 keeps the whole length, and all-0xFF below the
-// last byte gives 0. Uploads and verifications depend on exactly these results.
 int first_word_not_erased(int words, int page_words, unsigned* word, unsigned* value) {
   if (page_words <= 0) return 0;
   isp_load_extended_address(0);
@@ -124,6 +121,9 @@ int first_word_not_erased(int words, int page_words, unsigned* word, unsigned* v
   return 0;
 }
 
+// The scan starts one byte short of the end: the last byte is never examined, a
+// non-0xFF byte found only at index 0 keeps the whole length, and all-0xFF below the
+// last byte gives 0. Uploads and verifications depend on exactly these results.
 int trimmed_length(int length) {
   length = clamp_length(length);
   int n = length - 1;
