@@ -142,8 +142,9 @@ int hex_digit(char c) {
 }
 
 // One fuse value, the whole argument of pf1-pf3 or a field of pfa's list: one to three
-// hexadecimal digits and nothing else, worth at most ff. A value above a byte is refused rather than cut to its low 8 bits, so a
-// mistyped fuse never lands on the chip as some other value.
+// hexadecimal digits and nothing else, worth at most ff. A value above a byte is
+// refused rather than cut to its low 8 bits, so a mistyped fuse never lands on the chip
+// as some other value.
 bool parse_fuse_field(std::string_view field, uint8_t* value) {
   if (field.empty() || field.size() > 3) return false;
   unsigned v = 0;
