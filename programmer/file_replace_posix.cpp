@@ -49,7 +49,10 @@ bool follow_links(std::string& path) {
     if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return true;
     char text[PATH_MAX];
     const ssize_t n = readlink(path.c_str(), text, sizeof text);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof text) return false;
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof text) {
+      if (n >= 0) errno = ENAMETOOLONG;
+      return false;
+    }
     std::string target(text, static_cast<size_t>(n));
     const size_t slash = path.rfind('/');
     if (target[0] != '/' && slash != std::string::npos) target = path.substr(0, slash + 1) + target;
