@@ -91,10 +91,10 @@ WordResult console_read_word(char* word) {
   return WORD_OK;
 }
 
-WordResult read_file_word(std::FILE* file, char* word, size_t capacity) {
+WordResult read_file_word(std::FILE* file, char* word, size_t capacity, int* line) {
   int c;
-  do c = std::fgetc(file);
-  while (c != EOF && is_blank(static_cast<char>(c)));
+  while ((c = std::fgetc(file)) != EOF && is_blank(static_cast<char>(c)))
+    if (c == '\n' && line) ++*line;
   if (c == EOF) return WORD_END;
   size_t length = 0;
   while (c != EOF && !is_blank(static_cast<char>(c))) {
@@ -102,6 +102,7 @@ WordResult read_file_word(std::FILE* file, char* word, size_t capacity) {
     ++length;
     c = std::fgetc(file);
   }
+  if (c != EOF) std::ungetc(c, file);
   if (length + 1 > capacity) {
     word[0] = '\0';
     refuse_long_word(length, capacity - 1);

@@ -21,8 +21,10 @@ enum WordResult { WORD_END = 0, WORD_OK = 1, WORD_TOO_LONG = 2 };
 WordResult console_read_word(char* word);
 
 // Next word of an open text file, at most `capacity` - 1 characters; a longer word
-// is consumed and refused with one line naming the limit.
-WordResult read_file_word(std::FILE* file, char* word, size_t capacity);
+// is consumed and refused with one line naming the limit. With `line`, the line ends
+// passed are counted there, so it ends on the word's own line (the blank that ends
+// the word is left for the next read).
+WordResult read_file_word(std::FILE* file, char* word, size_t capacity, int* line = nullptr);
 
 // True when a key is waiting, or when input has ended.
 bool console_kbhit();

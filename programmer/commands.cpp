@@ -134,6 +134,30 @@ void write_fuse_list(const char* word_arg) {
   check_fuse_write(w);
 }
 
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// One fuse value, the whole argument of pf1-pf3 or a field of pfa's list: one to three
+// hexadecimal digits and nothing else, worth at most ff. A value above a byte is
+// refused rather than cut to its low 8 bits, so a mistyped fuse never lands on the chip
+// as some other value.
+bool parse_fuse_field(std::string_view field, uint8_t* value) {
+  if (field.empty() || field.size() > 3) return false;
+  unsigned v = 0;
+  for (char c : field) {
+    int d = hex_digit(c);
+    if (d < 0) return false;
+    v = v * 16 + static_cast<unsigned>(d);
+  }
+  if (v > 0xFF) return false;
+  *value = static_cast<uint8_t>(v);
+  return true;
+}
+
 // Fuse number n (1 low, 2 high, 3 extended) is fuse_bytes[3 - n].
 void write_one_fuse(int n, const char* word_arg, void (*write)(unsigned)) {
   FuseArgument fuse_arg = fuse_argument(word_arg);
@@ -141,8 +165,8 @@ void write_one_fuse(int n, const char* word_arg, void (*write)(unsigned)) {
   uint8_t v = 0;
   char what[16];
   std::snprintf(what, sizeof what, "Fuse byte %d", n);
-  if (!parse_hex_byte(arg, &v)) {
-    std::printf("%s not written - '%s' holds no hexadecimal value\n", what, arg);
+  if (!parse_fuse_field(arg, &v)) {
+    std::printf("%s not written - '%s' is not a byte in hexadecimal, up to 3 digits\n", what, word_arg);
     note_failure();
     return;
   }
@@ -259,29 +283,6 @@ const Command* find_command(std::string_view word) {
   return nullptr;
 }
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// One field of a fuse list: one to three hexadecimal digits and nothing else, worth
-// at most ff. A value above a byte is refused rather than cut to its low 8 bits, so a
-// mistyped fuse never lands on the chip as some other value.
-bool parse_fuse_field(std::string_view field, uint8_t* value) {
-  if (field.empty() || field.size() > 3) return false;
-  unsigned v = 0;
-  for (char c : field) {
-    int d = hex_digit(c);
-    if (d < 0) return false;
-    v = v * 16 + static_cast<unsigned>(d);
-  }
-  if (v > 0xFF) return false;
-  *value = static_cast<uint8_t>(v);
-  return true;
-}
-
 }  // namespace
 
 int parse_hex_byte(const char* text, uint8_t* value) {
@@ -318,16 +319,8 @@ int dispatch_command(const char* word) {
     if (c->needs_target && target_released == 1) identify_target();
     c->run(word + c->keyword.size());
   } else {
-    // Standard output stays silent for it; a typing error must not pass for success.
-    std::fflush(stdout);
-    std::fprintf(stderr, "No command matches '%s' - h lists the commands\n", word);
-    note_failure();
+    refuse_unknown_word(word);  // a typing error must not pass for success
   }
   if (target_released == 0) release_target();
   return 1;
-}
-
-void end_program(int status) {
-  std::fflush(stdout);
-  std::exit(run_failed ? 2 : status);
 }

@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "run_state.h"  // end_program: the status given, or 2 when a command failed
+
 // Runs the command that `word` starts with (keywords compared case-insensitively, in
 // table order, first match wins), then releases the target if it was left in
 // programming mode. Returns 1 for every word, known or not.
@@ -22,6 +24,3 @@ void print_version();
 // Runs the words of a command file, each echoed and followed by "-": 1, or 0 when the
 // file can't be opened (one line naming it).
 int run_command_file(const char* name);
-
-// Ends the program with `status`, or with 2 when any command of the run failed.
-[[noreturn]] void end_program(int status);

@@ -1,12 +1,14 @@
 // Everything the programmer knows about the hardware, in one place: the cable's
 // line map, the AVR serial-programming instruction bytes, the seven known parts and
-// the fuse bits of each that matter to the programmer.
+// the fuse bits of each that matter to the programmer (and, in lock_modes.h, shared
+// with the simulated chip, the lock modes).
 #pragma once
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
+#include "lock_modes.h"
 #include "port.h"
 
 // ---------------------------------------------------------------------------------
@@ -158,11 +160,6 @@ constexpr bool fuse_bits_follow_parts() {
   return true;
 }
 static_assert(fuse_bits_follow_parts(), "PART_FUSE_BITS rows follow KNOWN_PARTS");
-
-// Lock bits LB1 and LB2 (lock byte bits 0 and 1) both programmed (0) is lock mode 3:
-// the chip answers every flash and EEPROM read with FF until a chip erase.
-constexpr uint8_t LOCK_MODE_BITS = 0x03;
-constexpr bool read_back_locked(uint8_t lock) { return (lock & LOCK_MODE_BITS) == 0; }
 
 // Low fuse values that select a known clock; anything else counts as 1 MHz.
 struct ClockFuse {

@@ -121,6 +121,10 @@ int read_record(Source& in, uint64_t& base, int64_t& result) {
         sum += byte;
       }
       if ((r = read_field(in, 2, checksum)) != FIELD_OK) return refuse(line, field_problem(r));
+      if (count == 0) {  // sets no byte, so it neither ends the data nor leaves the image
+        check_sum(line, sum, checksum);
+        return 1;
+      }
       // Offsets run on linearly from the base, past 0xFFFF within one record too.
       const uint64_t first = base + address;
       const uint64_t end = first + count;

@@ -105,6 +105,22 @@ void read_eeprom(int length) {
   for (int i = 0; i < length; ++i) readback_image[i] = isp_read_eeprom(static_cast<unsigned>(i));
 }
 
+int first_word_not_erased(int words, int page_words, unsigned* word, unsigned* value) {
+  if (page_words <= 0) return 0;
+  isp_load_extended_address(0);
+  for (int w = 0; w < words; w += page_words) {
+    const unsigned address = static_cast<unsigned>(w);
+    const unsigned low = isp_read_flash_low(address);
+    const unsigned read = low | unsigned{isp_read_flash_high(address)} << 8;
+    if (read != 0xFFFF) {
+      *word = address;
+      *value = read;
+      return 1;
+    }
+  }
+  return 0;
+}
+
 // The scan starts one byte short of the end: the last byte is never examined, a
 // non-0xFF byte found only at index 0 keeps the whole length, and all-0xFF below the
 // last byte gives 0. Uploads and verifications depend on exactly these results.

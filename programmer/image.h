@@ -13,6 +13,9 @@ int write_flash(int part, int length);
 int write_eeprom(int length);
 void read_flash(int length);
 void read_eeprom(int length);
+// Reads the first word of every page of a flash of `words` words: 1 and the word
+// address and value of the first that isn't ffff (erased), or 0 when all are.
+int first_word_not_erased(int words, int page_words, unsigned* word, unsigned* value);
 int trimmed_length(int length);
 // readback_image[0, length) without its trailing 0xFF bytes, every other byte kept.
 int data_length(int length);

@@ -1,11 +1,10 @@
-// The settings the commands share, and the run's failure mark.
+// The settings the commands share.
 #include "settings.h"
 
 #include <cstdio>
 #include <cstring>
 
 ProgrammerSettings settings = {0xFF, 'v', 4, 'n', "", "", "", ""};
-int run_failed = 0;
 
 void reset_settings() {
   settings.fill_char = 0xFF;
@@ -16,8 +15,6 @@ void reset_settings() {
   settings.log_file_name[0] = '\0';
   settings.mismatch_file_name[0] = '\0';
 }
-
-void note_failure() { run_failed = 1; }
 
 void note_file_failure(const char* name, int error) {
   std::fflush(stdout);  // the reason follows the message it explains

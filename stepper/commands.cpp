@@ -145,8 +145,9 @@ int dispatch_command(const char* word) {
     if (!starts_with_key(word, command.key)) continue;
     command.run(word);
     if (command.line_end) std::printf("\n");
-    break;
+    return 1;
   }
+  refuse_unknown_word(word);
   return 1;
 }
 

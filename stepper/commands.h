@@ -15,7 +15,8 @@ void print_g_code_help();
 void wait_command(const char* word);
 // "c" command: the word's third and later characters go to the driver its second names.
 void send_command(const char* word);
-// Runs one command word; a word that matches no command does nothing. Returns 1.
+// Runs one command word; a word that matches no command is named on standard error
+// and fails the run. Returns 1.
 int dispatch_command(const char* word);
 // The prompt's "f" command: runs the words of a file as if typed.
 void run_command_file(const char* name);

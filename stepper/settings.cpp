@@ -67,12 +67,13 @@ constexpr char Settings::*step_mode_fields[AXIS_COUNT] = {
     &Settings::x_step_mode, &Settings::y_step_mode, &Settings::z_step_mode,
     &Settings::a_step_mode};
 
-// Words of the configuration file. A number is taken from the front of a word, as
-// a "%d" or "%f" conversion would take it; whatever follows it in the word, or the
-// whole word when it holds no number, is the next word read.
+// Words of the configuration file, with the line each stands on. A value that holds
+// a number and more (12,5 or 1000min_x_step_pps) gives back what follows the number
+// as the next word, as a "%d" or "%f" conversion would leave it; a word that holds no
+// number is given back whole. So a key written straight after a bad value still counts.
 class ConfigWords {
  public:
-  ConfigWords(std::FILE* file) : file_(file) {}
+  ConfigWords(std::FILE* file, const char* name) : file_(file), name_(name) {}
 
   // Next word into `word` (CONFIG_WORD_CAPACITY bytes).
   WordResult next(char* word) {
@@ -81,72 +82,102 @@ class ConfigWords {
       pending_.clear();
       return WORD_OK;
     }
-    WordResult result = read_file_word(file_, word, CONFIG_WORD_CAPACITY);
+    WordResult result = read_file_word(file_, word, CONFIG_WORD_CAPACITY, &line_);
     if (result == WORD_TOO_LONG) note_failure();
+    if (result != WORD_END) word_line_ = line_;  // at the end, the key's line stays
     return result;
   }
 
   void put_back(const char* rest) { pending_ = rest; }
 
+  // One line on standard error for a value that can't be used: the file's line, the
+  // key, what is wrong, and the value the setting keeps. The run then ends with 2.
+  void refuse(const ConfigKey& key, const std::string& what, const std::string& kept) const {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s line %d: %s %s - keeping %s\n", name_, word_line_, key.name, what.c_str(),
+                 kept.c_str());
+    note_failure();
+  }
+
  private:
   std::FILE* file_;
+  const char* name_;
   std::string pending_;
+  int line_ = 1;       // where reading stands
+  int word_line_ = 1;  // the line of the word read last
 };
 
-void refuse_value(const char* file_name, const char* key, const char* why, int32_t kept) {
-  std::printf("%s: %s %s - keeping %d\n", file_name, key, why, kept);
-  note_failure();
+// The key's value word, or null: at the end of the file the key is refused as having
+// none; a word too long to hold was refused as it was read.
+const char* value_word(ConfigWords& words, const ConfigKey& key, char* word, const std::string& kept) {
+  const WordResult result = words.next(word);
+  if (result == WORD_END) words.refuse(key, "has no value", kept);
+  return result == WORD_OK ? word : nullptr;
 }
 
-void read_rate(ConfigWords& words, const ConfigKey& key, const char* file_name) {
+void read_rate(ConfigWords& words, const ConfigKey& key) {
+  int32_t& field = settings.*key.rate;
+  const std::string kept = std::to_string(field);
   char word[CONFIG_WORD_CAPACITY];
-  if (words.next(word) != WORD_OK) return;
+  if (!value_word(words, key, word, kept)) return;
   char* end = nullptr;
   errno = 0;
   long long value = std::strtoll(word, &end, 10);
-  if (end == word) {  // no number: the word is the next key candidate
-    words.put_back(word);
-    return;
-  }
-  if (*end) words.put_back(end);
-  int32_t& field = settings.*key.rate;
-  if (errno == ERANGE || value > INT32_MAX || value < INT32_MIN)
-    refuse_value(file_name, key.name, "is out of range", field);
-  else if (value <= 0)  // a rate of 0 or below would divide the delay limits by zero
-    refuse_value(file_name, key.name, "must be above 0", field);
-  else
+  if (end == word || *end) {
+    words.refuse(key, std::string(word) + " is not a whole number", kept);
+    words.put_back(end == word ? word : end);
+  } else if (errno == ERANGE || value > INT32_MAX || value < INT32_MIN) {
+    words.refuse(key, std::string(word) + " is out of range", kept);
+  } else if (value <= 0) {  // a rate of 0 or below would divide the delay limits by zero
+    words.refuse(key, std::string(word) + " must be above 0", kept);
+  } else {
     field = static_cast<int32_t>(value);
+  }
 }
 
 void read_float(ConfigWords& words, const ConfigKey& key) {
+  float& field = settings.*key.number;
+  char kept[32];
+  std::snprintf(kept, sizeof kept, "%g", static_cast<double>(field));
   char word[CONFIG_WORD_CAPACITY];
-  if (words.next(word) != WORD_OK) return;
+  if (!value_word(words, key, word, kept)) return;
   char* end = nullptr;
-  float value = std::strtof(word, &end);
-  if (end == word) {
-    words.put_back(word);
-    return;
+  const float value = std::strtof(word, &end);
+  if (end == word || *end || !std::isfinite(value)) {
+    words.refuse(key, std::string(word) + " is not a number", kept);
+    words.put_back(end == word ? word : end);
+  } else {
+    field = value;
   }
-  if (*end) words.put_back(end);
-  settings.*key.number = value;
 }
 
+// The word after an enable or direction key is its value, whatever it holds.
 void read_word_value(ConfigWords& words, const ConfigKey& key) {
   char value[CONFIG_WORD_CAPACITY];
-  if (words.next(value) != WORD_OK) return;
   switch (key.kind) {
-    case KEY_ENABLE:
-      if (strcasecmp(value, "on") == 0) settings.*key.flag = 1;
-      if (strcasecmp(value, "off") == 0) settings.*key.flag = 0;
+    case KEY_ENABLE: {
+      uint8_t& flag = settings.*key.flag;
+      if (!value_word(words, key, value, flag == 1 ? "on" : "off")) return;
+      if (strcasecmp(value, "on") == 0) flag = 1;
+      else if (strcasecmp(value, "off") == 0) flag = 0;
+      else words.refuse(key, std::string(value) + " is neither on nor off", flag == 1 ? "on" : "off");
       break;
-    case KEY_DIRECTION:
-      if (strcasecmp(value, "cw") == 0) settings.*key.flag = DIRECTION_CW;
-      if (strcasecmp(value, "ccw") == 0) settings.*key.flag = DIRECTION_CCW;
+    }
+    case KEY_DIRECTION: {
+      uint8_t& flag = settings.*key.flag;
+      const char* kept = flag == DIRECTION_CW ? "cw" : "ccw";
+      if (!value_word(words, key, value, kept)) return;
+      if (strcasecmp(value, "cw") == 0) flag = DIRECTION_CW;
+      else if (strcasecmp(value, "ccw") == 0) flag = DIRECTION_CCW;
+      else words.refuse(key, std::string(value) + " is neither cw nor ccw", kept);
       break;
-    case KEY_STEP_MODE:
-      settings.*key.letter =
-          static_cast<char>(std::tolower(static_cast<unsigned char>(value[0])));
+    }
+    case KEY_STEP_MODE: {
+      char& letter = settings.*key.letter;
+      if (!value_word(words, key, value, std::string(1, letter))) return;
+      letter = static_cast<char>(std::tolower(static_cast<unsigned char>(value[0])));
       break;
+    }
     default:
       break;
   }
@@ -226,7 +257,7 @@ void load_config_file() {
 }
 
 void read_config(std::FILE* file, const char* name) {
-  ConfigWords words(file);
+  ConfigWords words(file, name);
   char word[CONFIG_WORD_CAPACITY];
   for (;;) {
     WordResult result = words.next(word);
@@ -235,7 +266,7 @@ void read_config(std::FILE* file, const char* name) {
     for (const ConfigKey& key : config_keys) {
       if (strcasecmp(word, key.name) != 0) continue;
       if (key.kind == KEY_RATE)
-        read_rate(words, key, name);
+        read_rate(words, key);
       else if (key.kind == KEY_FLOAT)
         read_float(words, key);
       else

@@ -100,9 +100,11 @@ TEST(FileWords, ReadsWordsAcrossAnyWhiteSpaceAndRefusesLongOnes) {
   std::string got;
   testing::internal::CaptureStdout();
   WordResult r;
-  while ((r = read_file_word(file, word, sizeof word)) != WORD_END) got += r == WORD_OK ? std::string(word) + "|" : "<long>|";
+  int line = 1;
+  while ((r = read_file_word(file, word, sizeof word, &line)) != WORD_END)
+    got += (r == WORD_OK ? std::string(word) : "<long>") + "@" + std::to_string(line) + "|";
   testing::internal::GetCapturedStdout();
-  EXPECT_EQ(got, "one|two|three|<long>|four|");
+  EXPECT_EQ(got, "one@1|two@1|three@3|<long>@3|four@3|");
   std::fclose(file);
 }
 

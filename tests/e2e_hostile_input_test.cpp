@@ -1,7 +1,11 @@
 // What a user can get wrong with names and files: folders where files belong, the
 // longest names a word can carry, files that can't be written, HEX files of 10 MiB,
 // and a locked chip. Each gives one clear line and status 2, and loses nothing.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -165,6 +169,50 @@ TEST(VarnprogHostileFiles, ALockedChipIsNotUploaded) {
   EXPECT_NE(unlocked.out.find("Write Flash/EEPROM data to keep.hex\n"), std::string::npos) << unlocked.out;
   EXPECT_EQ(dir.read("keep.hex"), ":020000000102fb\n:00000001FF\n");
   EXPECT_EQ(unlocked.status, 0);
+}
+
+// An upload writes to what its name is. A link keeps pointing at its target, which
+// takes the file in its own folder (a dangling one creates it there); a file keeps its
+// mode and, where this process may give it, its owner; a FIFO, a device node and the
+// program's own standard output are written in place, never replaced.
+TEST(VarnprogHostileNames, UploadsWriteToWhatTheNameIs) {
+  TempDir dir;
+  namespace fs = std::filesystem;
+  fs::create_directory(dir.file("sub"));
+  dir.write("sub/target.hex", "old\n");
+  dir.write("own.hex", "old\n");
+  fs::permissions(dir.file("own.hex"), fs::perms::owner_read | fs::perms::owner_write);
+  const bool root = geteuid() == 0;
+  EXPECT_TRUE(!root || chown(dir.file("own.hex").c_str(), 1234, 1234) == 0);
+  fs::create_symlink("sub/target.hex", dir.file("link.hex"));
+  fs::create_symlink("sub/new.hex", dir.file("dangling.hex"));
+  fs::create_symlink("/dev/stdout", dir.file("stdout.hex"));
+  ASSERT_EQ(mkfifo(dir.file("fifo.hex").c_str(), 0600), 0);
+  const int fifo = open(dir.file("fifo.hex").c_str(), O_RDONLY | O_NONBLOCK);  // the reader
+  // A device node of our own where we may make one (the kernel's null device).
+  const bool node = mknod(dir.file("null.hex").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+  const std::string upload = ":020000000102fb\n:00000001FF\n";
+  dir.write("chip.txt", "varn-sim-state 1\npart ATmega48\neeprom 0 0102\n");
+  RunResult r = varnprog_with(dir, {"-uelink.hex", "-uedangling.hex", "-ueown.hex", "-uefifo.hex", "-uestdout.hex",
+                                    node ? "-uenull.hex" : "-i"}, "state=chip.txt");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(fs::is_symlink(dir.file("link.hex")) && fs::is_symlink(dir.file("dangling.hex")));
+  EXPECT_EQ(dir.read("sub/target.hex"), upload);
+  EXPECT_EQ(dir.read("sub/new.hex"), upload);
+  EXPECT_EQ(dir.read("own.hex"), upload);
+  struct stat own {};
+  ASSERT_EQ(stat(dir.file("own.hex").c_str(), &own), 0);
+  EXPECT_EQ(own.st_mode & 0777, 0600u);
+  EXPECT_EQ(own.st_uid, root ? 1234u : geteuid());
+  char fifo_text[256] = {};
+  EXPECT_EQ(read(fifo, fifo_text, sizeof fifo_text - 1), static_cast<ssize_t>(upload.size()));
+  close(fifo);
+  EXPECT_EQ(fifo_text, upload);
+  EXPECT_TRUE(fs::is_fifo(dir.file("fifo.hex")));
+  EXPECT_NE(r.out.find("Write Flash/EEPROM data to stdout.hex\n" + upload), std::string::npos) << r.out;
+  EXPECT_TRUE(!node || fs::is_character_file(dir.file("null.hex")));
+  EXPECT_TRUE(only_expected_files(dir, node ? 10 : 9)) << "no temporary left";
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("sub")), fs::directory_iterator()), 2);
 }
 
 struct PavoltRun {

@@ -73,13 +73,36 @@ TEST(PavoltStart, ConfigurationFileAndItsDerivedLimits) {
   EXPECT_EQ(p.result.status, 0);
 }
 
-TEST(PavoltStart, RefusedConfigurationValueIsNamedAndFailsTheRun) {
-  Pavolt p;
-  p.dir.write("pavoltconfig.txt", "max_x_step_pps 0\n");
-  p.run({"-r"}, "", "", {KEY_AFTER_FIRST_RAMP_LINE}, SLOW_GCAL);
-  EXPECT_TRUE(p.shows("max_x_step_pps"));
-  EXPECT_TRUE(p.shows("Delay 100000 usec, 10 steps/sec, 3 rpm"));  // defaults kept
-  EXPECT_EQ(p.result.status, 2);
+// Values the file gives that can't be used, and words that match no command: each is
+// named on standard error, the settings keep their values, and the run ends with 2.
+TEST(PavoltStart, RefusedValuesAndWordsAreNamedAndFailTheRun) {
+  const std::string file = "pavoltconfig.txt line ";
+  struct Case {
+    std::string config;
+    std::vector<std::string> args;
+    std::vector<std::string> err;  // in this order
+    std::string shown;
+  } cases[] = {
+      {"max_x_step_pps 0\n", {"-p"}, {file + "1: max_x_step_pps 0 must be above 0 - keeping 3500\n"}, "X step pps min/max: 10 3500"},
+      {"x_axis_enable\nmaybe max_feedrate 12,5 min_x_step_pps 20\nz_step_mode\n", {"-p"},
+       {file + "2: x_axis_enable maybe is neither on nor off - keeping on\n",
+        file + "2: max_feedrate 12,5 is not a number - keeping 20\n", file + "3: z_step_mode has no value - keeping w\n"},
+       "20.000 ipm\n  X-Axis"},
+      {"", {"-zz", "-", "-p"}, {"No command matches 'zz' - h lists the commands\n", "No command matches ''"}, DEFAULTS},
+  };
+  for (const Case& c : cases) {
+    Pavolt p;
+    if (!c.config.empty()) p.dir.write("pavoltconfig.txt", c.config);
+    p.run(c.args);
+    size_t at = 0;
+    for (const std::string& line : c.err) {
+      at = p.result.err.find(line, at);
+      EXPECT_NE(at, std::string::npos) << c.config << line << p.result.err;
+    }
+    EXPECT_TRUE(p.shows(c.shown)) << c.config << p.result.out;
+    EXPECT_TRUE(p.shows("X W CW ON") && p.shows("Program finished"));
+    EXPECT_EQ(p.result.status, 2);
+  }
 }
 
 TEST(PavoltCommandLine, ArgumentsRunInOrderUntilE) {
@@ -89,7 +112,8 @@ TEST(PavoltCommandLine, ArgumentsRunInOrderUntilE) {
   EXPECT_NE(first, std::string::npos);
   EXPECT_EQ(out.find("Default settings:", first + 1), std::string::npos);
   EXPECT_FALSE(p.shows("Program finished"));
-  EXPECT_EQ(p.result.status, 1);
+  EXPECT_NE(p.result.err.find("No command matches 'x'"), std::string::npos);
+  EXPECT_EQ(p.result.status, 2);  // e's status, but x matched nothing
 
   Pavolt bare;
   out = bare.run({"p"});

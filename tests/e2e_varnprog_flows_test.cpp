@@ -368,15 +368,49 @@ TEST_F(Flows, APassMeansTheChipHoldsTheFileAndEveryFailureSaysSo) {
           "Erase chip\nProgramming\n16 bytes written to target\nRead back target to verify\n" + no_match;
   const std::string hint = "No target answered Programming Enable - check the cable";
   const std::string unknown = "Processor: Unrecognized signature\n";
+  // Chips kept in state files: locked ones holding data, and one holding a 4 KiB program.
+  dir.write("backup.hex", "old backup\n");
+  dir.write("odd.hex", ":03000000010203F7\n:00000001FF\n");
+  dir.write("end.hex", ":00000001FF\n");
+  dir.write("zero.hex", ":0400000001020304F2\n:001FF000F1\n:00000001FF\n");  // no bytes at 0x1ff0
+  const std::string chip = "varn-sim-state 1\npart ATmega48\nfuses ff df ff\n";
+  const std::string ee00 = "eeprom 000000 " + std::string(32, '0') + "\n";
+  std::string program = chip + "lock ff\n";
+  for (int a = 0; a < 4096; a += 32) {
+    char line[16];
+    std::snprintf(line, sizeof line, "flash %06x ", a);
+    program += line + std::string(64, '9') + "\n";
+  }
+  const std::string not_erased = "Erase chip\nError - Erase chip timeout\n";
+  auto locked = [](const char* lock) {
+    return std::string("Target is locked (lock byte ") + lock + ") - EEPROM download refused: only a chip erase "
+           "clears the lock, and it costs the flash (and the EEPROM, unless EESAVE is programmed)\n";
+  };
+  const std::string not_read = "Target is locked - its memories read as ff, upload refused\n";
+  const std::string not_fuse = "not written - '";
   struct Case {
     std::string board;
     std::vector<std::string> words;
     std::string out;               // after the banner
     std::vector<std::string> err;  // each once
     int status, erases;
+    std::string state = {};                         // the chip, when not a new one
+    std::pair<std::string, std::string> holds = {};  // a file and what it holds after
   } cases[] = {
       {"fault=readonly", {"-dea16.hex"}, "load file length = 16\n" + ee + no_match, {}, 2, 0},
-      {"fault=locked", {"-dea16.hex"}, "load file length = 16\n" + ee + no_match, {}, 2, 0},
+      {"fault=locked", {"-dea16.hex"}, "load file length = 16\n" + locked("fc"), {}, 2, 0, "", {"report.txt", "eeprom_writes=0"}},
+      {"", {"-dea16.hex"}, "load file length = 16\n" + locked("fe"), {}, 2, 0, chip + "lock fe\n" + ee00, {"chip.txt", "lock fe\n" + ee00.substr(0, 46)}},
+      {"", {"-uebackup.hex", "-ufbackup.hex"}, not_read + not_read, {}, 2, 0, chip + "lock fd\n" + ee00, {"backup.hex", "old backup\n"}},
+      {"fault=flip:4", {"-dfodd.hex"}, "Erase chip\nProgramming\nBytes written to target 3  \nRead back target to verify\n"
+       "\n1 bytes mismatched\n\nERROR - Target does not match odd.hex\n", {}, 2, 1},  // the pad byte flipped
+      {"fault=readonly", {"-dfend.hex"}, not_erased, {"flash word 0x0000 reads 9999 - nothing programmed\n"}, 2, 1, program,
+       {"chip.txt", "flash 000fe0 " + std::string(64, '9')}},
+      {"fault=readonly", {"-dfodd.hex"}, not_erased, {"The chip erase did not take: flash word 0x0000"}, 2, 1, program},
+      {"", {"-dfzero.hex"}, "Erase chip\nProgramming\nBytes written to target 4  \nRead back target to verify\n"
+       "\nTarget Flash matches zero.hex\n", {}, 0, 1},
+      {"", {"-pf21df", "-pf2-a1", "-pf25f!!"}, "Fuse byte 2 " + not_fuse + "1df' is not a byte in hexadecimal, up to 3 digits\n"
+       "Fuse byte 2 " + not_fuse + "-a1' is not a byte in hexadecimal, up to 3 digits\nFuse byte 2 " + not_fuse + "5f!!' is not a "
+       "byte in hexadecimal, up to 3 digits\n", {}, 2, 0, "", {"report.txt", "fuse_writes=0"}},
       {"fault=readonly", {"-daa16.hex"}, da, {}, 2, 4},
       {"fault=flip:256", {"-defull.hex"}, "load file length = 256\nProgramming\nBytes written to target 256\n"
        "Read back target to verify\nRead 256 target EEPROM bytes\n\n1 bytes mismatched\nERROR - Target does not match full.hex\n", {}, 2, 0},
@@ -401,12 +435,17 @@ TEST_F(Flows, APassMeansTheChipHoldsTheFileAndEveryFailureSaysSo) {
   for (const Case& c : cases) {
     const std::string name = c.board + " " + c.words[0];
     const bool part_named = c.board.rfind("part=", 0) == 0;  // else an ATmega48
-    RunResult r = run(c.words, part_named ? c.board : "part=ATmega48" + (c.board.empty() ? "" : "," + c.board));
+    if (!c.state.empty()) dir.write("chip.txt", c.state);
+    const std::string part = c.state.empty() ? "part=ATmega48" : "state=chip.txt";
+    RunResult r = run(c.words, part_named ? c.board : part + (c.board.empty() ? "" : "," + c.board));
     EXPECT_EQ(settled(after_banner(r)), c.out) << name;
     for (const std::string& line : c.err) EXPECT_EQ(count_of(r.err, line), 1u) << name << ": " << r.err;
     EXPECT_EQ(count_of(r.err, hint), c.err == std::vector<std::string>{hint} ? 1u : 0u) << name;
     EXPECT_EQ(r.status, c.status) << name;
     EXPECT_EQ(report("chip_erases"), std::to_string(c.erases)) << name;
+    if (!c.holds.first.empty()) {
+      EXPECT_NE(dir.read(c.holds.first).find(c.holds.second), std::string::npos) << name;
+    }
   }
 }
 

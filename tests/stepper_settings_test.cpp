@@ -44,6 +44,7 @@ TEST_F(Config, ExampleFileWithCapitalKeys) {
 }
 
 TEST_F(Config, StrayWordsRepeatsAndUnknownValues) {
+  testing::internal::CaptureStderr();
   load("remark MAX_X_STEP_PPS four min_x_step_pps 20 x_axis_enable maybe on\n"
        "max_y_step_pps 4000 max_y_step_pps 2000 max_feedrate 12.5 a_resolution 1e-3\n"
        "a_axis_direction CCW a_axis_direction sideways");
@@ -55,25 +56,36 @@ TEST_F(Config, StrayWordsRepeatsAndUnknownValues) {
   EXPECT_FLOAT_EQ(settings.max_feedrate, 12.5f);
   EXPECT_FLOAT_EQ(settings.a_resolution, 0.001f);
   EXPECT_EQ(settings.a_axis_direction, 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "pavoltconfig.txt line 1: max_x_step_pps four is not a whole number - keeping 3500\n"
+            "pavoltconfig.txt line 1: x_axis_enable maybe is neither on nor off - keeping on\n"
+            "pavoltconfig.txt line 3: a_axis_direction sideways is neither cw nor ccw - keeping ccw\n");
 }
 
-TEST_F(Config, NumberRunIntoTheNextKeyIsSplitAsAConversionWould) {
+// A number run into the next key is refused whole; the key after it still counts.
+TEST_F(Config, NumberRunIntoTheNextKeyIsRefusedAndTheKeyRead) {
+  testing::internal::CaptureStderr();
   load("max_x_step_pps 1000min_x_step_pps 50");
-  EXPECT_EQ(settings.max_x_step_pps, 1000);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "pavoltconfig.txt line 1: max_x_step_pps 1000min_x_step_pps is not a whole number - keeping 3500\n");
+  EXPECT_EQ(settings.max_x_step_pps, 3500);
   EXPECT_EQ(settings.min_x_step_pps, 50);
 }
 
 TEST_F(Config, RatesOfZeroOrBelowAreRefusedByName) {
+  testing::internal::CaptureStderr();
   std::string out = load("max_x_step_pps 0 min_x_step_pps -5 min_z_step_pps 99999999999");
+  std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(settings.max_x_step_pps, 3500);
   EXPECT_EQ(settings.min_x_step_pps, 10);
   EXPECT_EQ(settings.min_z_step_pps, 10);
   EXPECT_EQ(settings.x_min_delay_us, 285);
   EXPECT_EQ(settings.x_max_delay_us, 100000);
-  EXPECT_NE(out.find("max_x_step_pps"), std::string::npos);
-  EXPECT_NE(out.find("min_x_step_pps"), std::string::npos);
-  EXPECT_NE(out.find("min_z_step_pps"), std::string::npos);
-  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 3);
+  EXPECT_EQ(out, "");
+  EXPECT_NE(err.find("max_x_step_pps 0 must be above 0 - keeping 3500"), std::string::npos);
+  EXPECT_NE(err.find("min_x_step_pps -5"), std::string::npos);
+  EXPECT_NE(err.find("min_z_step_pps 99999999999 is out of range - keeping 10"), std::string::npos);
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3);
   EXPECT_EQ(run_failed, 1);
 }
 

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "programmer/lock_modes.h"
+
 namespace io::sim {
 namespace {
 
@@ -48,11 +50,12 @@ void start_busy(Chip& chip, double now_us, double duration_us) {
     chip.busy_until_us = now_us + duration_us;
 }
 
-// Writes are refused on a read-only board and, for memories and fuses, once LB1 is programmed.
+// Writes are refused on a read-only board and, for memories and fuses, in the lock
+// modes that disable programming; reads answer FF in those that disable verification.
 bool may_program(const Chip& chip) {
-  return chip.fault != Fault::readonly && (chip.lock & LOCK_LB1) != 0;
+  return chip.fault != Fault::readonly && lock_mode(chip.lock).programming;
 }
-bool may_read(const Chip& chip) { return (chip.lock & LOCK_LB2) != 0; }
+bool may_read(const Chip& chip) { return lock_mode(chip.lock).reading; }
 
 // The value a programming cycle leaves in a cell. Flash can only clear bits (a page
 // write ANDs the buffer into the cells); EEPROM writes erase the byte first.
@@ -182,11 +185,10 @@ bool chip_reset_disabled(const Chip& chip) {
   return chip.part->rstdisbl != 0 && (chip.fuses[FUSE_HIGH] & chip.part->rstdisbl) == 0;
 }
 
-// debugWIRE takes the RESET pin only while both lock bits are unprogrammed; a chip erase
-// that opens them hands the pin over.
+// debugWIRE takes the RESET pin only while the chip is unlocked (lock mode 1); a chip
+// erase that opens the lock hands the pin over.
 bool chip_debugwire(const Chip& chip) {
-  const uint8_t lock_bits = LOCK_LB1 | LOCK_LB2;
-  return chip.part->dwen != 0 && (chip.fuses[FUSE_HIGH] & chip.part->dwen) == 0 && (chip.lock & lock_bits) == lock_bits;
+  return chip.part->dwen != 0 && (chip.fuses[FUSE_HIGH] & chip.part->dwen) == 0 && lock_mode(chip.lock).mode == 1;
 }
 
 Decoded chip_decode(Chip& chip, const uint8_t* b, double now_us) {

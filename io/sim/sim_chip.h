@@ -47,10 +47,9 @@ constexpr double FUSE_WRITE_US = 4500;
 // In fast mode an operation stays busy for this many polls (or until another instruction).
 constexpr int FAST_BUSY_POLLS = 2;
 
-// Lock bits 7 and 6 do not exist on any of these parts and always read 1.
+// Lock bits 7 and 6 do not exist on any of these parts and always read 1. What LB1 and
+// LB2 lock is the programmer's table (programmer/lock_modes.h), the data sheets' modes.
 constexpr uint8_t LOCK_UNUSED = 0xC0;
-constexpr uint8_t LOCK_LB1 = 0x01;  // programmed (0): no further programming, fuses locked
-constexpr uint8_t LOCK_LB2 = 0x02;  // programmed (0): verification (reading) disabled too
 
 // Null when `name` is no part of the board's table (case-insensitive).
 const SimPart* find_sim_part(std::string_view name);
