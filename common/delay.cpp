@@ -4,6 +4,7 @@
 #include "delay.h"
 
 #include "interrupt.h"
+#include "progress.h"
 
 #include <chrono>
 #include <cmath>
@@ -193,6 +194,7 @@ void calibrate_delay() {
     std::printf(".");
     std::fflush(stdout);
   }
+  end_line_on_terminal();  // standard output's dots have no line end of their own
   // Rounded up, as a figure one short would make every wait short by as much.
   loops_per_us = clamp_figure(std::ceil(fastest * CALIBRATION_MARGIN));
   std::FILE* out = std::fopen(CACHE_FILE, "w");

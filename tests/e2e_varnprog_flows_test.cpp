@@ -410,4 +410,33 @@ TEST_F(Flows, APassMeansTheChipHoldsTheFileAndEveryFailureSaysSo) {
   }
 }
 
+// Where a person watches (script(1) gives the program a pseudo-terminal), the first
+// start's calibration ends its line, and work past two seconds draws a progress line
+// on standard error, cleared when done; redirected, standard error gets nothing
+// extra. Standard output is the same bytes either way.
+TEST_F(Flows, ProgressShowsOnATerminalOnly) {
+  if (std::getenv("VARN_WINE_PROGRAMS") || std::system("command -v script >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "needs script(1) and the Linux programs";
+  dir.write("e.hex", hex_text(random_bytes(300, 50)));  // about 9 ms a byte in real time
+  const std::string program = "LPT1=sim:part=ATmega644 '" + built("varnprog") + "' ";
+  ASSERT_EQ(std::system(("cd '" + dir.path() + "' && script -qec \"" + program + "-h; " + program +
+                         "-dee.hex >out.txt\" /dev/null >terminal.txt")
+                            .c_str()),
+            0);
+  const std::string terminal = dir.read("terminal.txt");
+  EXPECT_EQ(count_of(terminal, "Calibrating delay .............\r\n"), 1u) << terminal;
+  const size_t last = terminal.rfind("% of 300 bytes  0:0");
+  ASSERT_NE(last, std::string::npos) << terminal;
+  EXPECT_NE(terminal.find("\rEEPROM bytes written: "), std::string::npos);
+  EXPECT_NE(terminal.find("\r" + std::string(30, ' '), last), std::string::npos) << "cleared when done";
+
+  RunOptions options;
+  options.args = {"-dee.hex"};
+  options.env = {{"LPT1", "sim:part=ATmega644"}};
+  RunResult plain = run_program("varnprog", options, dir);
+  EXPECT_EQ(plain.out, dir.read("out.txt"));
+  EXPECT_EQ(plain.err.find(" bytes  0:0"), std::string::npos) << plain.err;
+  EXPECT_EQ(plain.status, 0) << plain.err;
+}
+
 }  // namespace
