@@ -35,8 +35,10 @@ void refuse_unknown_target(const char* what) {
   note_failure();
 }
 
+// In binary mode: on Windows a text-mode read would drop an ELF file's carriage
+// returns and end at its first 0x1a byte. The HEX reader skips carriage returns.
 bool open_download() {
-  download_stream = std::fopen(settings.download_file_name, "r");
+  download_stream = std::fopen(settings.download_file_name, "rb");
   if (download_stream != nullptr) return true;
   const int error = errno;
   std::printf("Can't open download file\n");

@@ -9,7 +9,7 @@
 #include <stdint.h>
 
 const char greeting[] EEMEM = "EEPROM bytes from an ELF file";
-volatile char text[] = "initialised data";
+volatile char text[] = "initialised data\r\n\x1a";  /* bytes a text-mode read would change */
 FUSES = {.low = 0xE2, .high = 0xDF, .extended = 0xF9};
 LOCKBITS = 0xFC;
 
