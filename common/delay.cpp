@@ -4,7 +4,6 @@
 #include "delay.h"
 
 #include "interrupt.h"
-#include "progress.h"
 
 #include <chrono>
 #include <cmath>
@@ -13,6 +12,7 @@
 #include <limits>
 
 int32_t loops_per_us = LOOPS_PER_US_UNCALIBRATED;
+bool calibration_measured = false;
 uint64_t spun_iterations = 0;
 
 namespace {
@@ -184,6 +184,7 @@ void calibrate_delay() {
       return;
     }
   }
+  calibration_measured = true;
   std::printf("\nCalibrating delay ");
   std::fflush(stdout);
   // These short runs also bring the processor to its clock before the first measured run.
@@ -194,7 +195,6 @@ void calibrate_delay() {
     std::printf(".");
     std::fflush(stdout);
   }
-  end_line_on_terminal();  // standard output's dots have no line end of their own
   // Rounded up, as a figure one short would make every wait short by as much.
   loops_per_us = clamp_figure(std::ceil(fastest * CALIBRATION_MARGIN));
   std::FILE* out = std::fopen(CACHE_FILE, "w");

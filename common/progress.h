@@ -17,7 +17,7 @@ void progress_clear();
 // Clears the line and ends the job.
 void progress_end();
 // After standard output has left a line open on the terminal that standard error
-// shares (the calibration's dots), ends it there with a line end on standard error:
+// shares (a calibration's dots), ends it there with a line end on standard error:
 // what follows starts on a line of its own, and standard output's bytes stay as
 // they are.
 void end_line_on_terminal();
