@@ -24,8 +24,10 @@ function(varn_gzip source output)
   set(varn_compressed ${varn_compressed} ${output} PARENT_SCOPE)
 endfunction()
 
+# The pages' headers name the release: the project's version, filled in here.
 foreach(page varnprog pavolt)
-  varn_gzip(${CMAKE_SOURCE_DIR}/docs/man/${page}.1 ${CMAKE_BINARY_DIR}/man/${page}.1.gz)
+  configure_file(${CMAKE_SOURCE_DIR}/docs/man/${page}.1 ${CMAKE_BINARY_DIR}/man/${page}.1 @ONLY)
+  varn_gzip(${CMAKE_BINARY_DIR}/man/${page}.1 ${CMAKE_BINARY_DIR}/man/${page}.1.gz)
   install(FILES ${CMAKE_BINARY_DIR}/man/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 

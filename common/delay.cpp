@@ -12,6 +12,7 @@
 #include <limits>
 
 int32_t loops_per_us = LOOPS_PER_US_UNCALIBRATED;
+bool calibration_measured = false;
 uint64_t spun_iterations = 0;
 
 namespace {
@@ -183,6 +184,7 @@ void calibrate_delay() {
       return;
     }
   }
+  calibration_measured = true;
   std::printf("\nCalibrating delay ");
   std::fflush(stdout);
   // These short runs also bring the processor to its clock before the first measured run.

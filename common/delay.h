@@ -30,3 +30,5 @@ int32_t read_calibration(std::FILE* file);
 extern double (*quick_count)();
 // Takes loops_per_us from "gcal.txt", or measures it and writes the file.
 void calibrate_delay();
+// True once calibrate_delay has measured, printing its dots, which end no line.
+extern bool calibration_measured;

@@ -3,6 +3,10 @@
 #include <cstddef>
 
 bool input_is_terminal();
+bool output_is_terminal();
+bool error_is_terminal();
+// Columns of the terminal on standard error, 0 when unknown.
+int error_terminal_columns();
 // Switches a terminal on standard input to non-canonical, no-echo mode (on) or back.
 // The mode found at the first switch is restored at every exit, signals included.
 void terminal_keys_mode(bool on);

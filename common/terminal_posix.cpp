@@ -1,6 +1,7 @@
-// Standard input and the terminal mode on POSIX systems.
+// Standard input and the terminal mode on POSIX systems, and which streams are terminals.
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -45,6 +46,16 @@ void save_mode_once() {
 }  // namespace
 
 bool input_is_terminal() { return isatty(STDIN_FILENO) == 1; }
+
+bool output_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
+
+bool error_is_terminal() { return isatty(STDERR_FILENO) == 1; }
+
+int error_terminal_columns() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
 
 void terminal_keys_mode(bool on) {
   if (!input_is_terminal()) return;

@@ -1,4 +1,4 @@
-// Standard input and key presses on Windows.
+// Standard input and key presses on Windows, and which streams are consoles.
 //
 // A console delivers key presses through the kbhit/getch pair of <conio.h>: no
 // echo, no Enter needed. Words are read from a console in its own line mode (the
@@ -132,6 +132,17 @@ long file_read(HANDLE h, char* buffer, size_t size) {
 }  // namespace
 
 bool input_is_terminal() { return is_console(input()); }
+
+// A console, not _isatty: that also answers true for the NUL device.
+bool output_is_terminal() { return is_console(GetStdHandle(STD_OUTPUT_HANDLE)); }
+
+bool error_is_terminal() { return is_console(GetStdHandle(STD_ERROR_HANDLE)); }
+
+int error_terminal_columns() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
 
 // _getch switches the console out of line mode for each key itself, so there is no
 // console mode to change or to restore: the flag only chooses how a waiting read

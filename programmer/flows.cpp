@@ -1,5 +1,5 @@
-// The download and upload commands: a HEX file into flash or EEPROM with read-back
-// verification, and a target memory back out to a HEX file.
+// The download and upload commands: a HEX or ELF file into flash or EEPROM with
+// read-back verification, and a target memory back out to a HEX file.
 //
 // None of them touches a target whose signature matched no row of the device table:
 // the page size and memory sizes would come from no row, and erasing or programming
@@ -13,6 +13,7 @@
 
 #include "hardware.h"
 
+#include "elf.h"
 #include "hex.h"
 #include "image.h"
 #include "isp.h"
@@ -34,8 +35,10 @@ void refuse_unknown_target(const char* what) {
   note_failure();
 }
 
+// In binary mode: on Windows a text-mode read would drop an ELF file's carriage
+// returns and end at its first 0x1a byte. The HEX reader skips carriage returns.
 bool open_download() {
-  download_stream = std::fopen(settings.download_file_name, "r");
+  download_stream = std::fopen(settings.download_file_name, "rb");
   if (download_stream != nullptr) return true;
   const int error = errno;
   std::printf("Can't open download file\n");
@@ -43,9 +46,12 @@ bool open_download() {
   return false;
 }
 
-// The reader's result, or -1 when the reader refused the file.
-int load_download() {
-  const int length = load_hex_file();
+// The reader's result, or -1 when the reader refused the file. The first byte tells
+// an ELF file from an Intel HEX file; an ELF file gives the bytes of `memory`.
+int load_download(ElfMemory memory) {
+  const int first = std::fgetc(download_stream);
+  if (first != EOF) std::ungetc(first, download_stream);
+  const int length = first == ELF_FIRST_BYTE ? load_elf_file(memory) : load_hex_file();
   if (length < 0) note_failure();
   return length;
 }
@@ -173,7 +179,7 @@ void download_flash(const char* name) {
     return;
   }
   if (!open_download()) return;  // settings kept, so the command can be repeated
-  const int length = load_download();
+  const int length = load_download(ELF_FLASH);
   const AvrPart& part = part_table[current_part];
   if (length >= 0 && fits_part(length, part.flash_bytes, "flash") && erase_chip(part)) {
     std::printf("Programming\n");
@@ -203,7 +209,7 @@ void download_all(const char* name) {
       continue;
     }
     if (!open_download()) continue;
-    const int length = load_download();
+    const int length = load_download(ELF_FLASH);
     if (length >= 0) std::printf("load file length = %d\n", length);
     const AvrPart& part = part_table[current_part];
     if (length >= 0 && fits_part(length, part.flash_bytes, "flash") && erase_chip(part)) {
@@ -225,7 +231,7 @@ void download_eeprom(const char* name) {
     return;
   }
   if (!open_download()) return;
-  const int length = load_download();
+  const int length = load_download(ELF_EEPROM);
   if (length >= 0) std::printf("load file length = %d\n", length);
   const AvrPart& part = part_table[current_part];
   // No chip erase: the EEPROM erases each byte as it writes it.
@@ -243,7 +249,7 @@ void download_eeprom(const char* name) {
 void load_only(const char* name) {
   store_name(settings.download_file_name, name);
   if (!open_download()) return;
-  load_download();
+  load_download(ELF_FLASH);
   if (verifying()) reset_settings();
 }
 

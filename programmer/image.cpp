@@ -12,6 +12,7 @@
 
 #include "isp.h"
 #include "parts.h"
+#include "progress.h"
 #include "settings.h"
 
 uint8_t load_image[IMAGE_SIZE];
@@ -44,6 +45,7 @@ int write_flash(int part, int length) {
   unsigned page = 0;     // word address of the page being filled
 
   isp_load_extended_address(0);
+  progress_begin("Bytes written to target: ", length, true);
   for (int i = 0; i < length; i += 2) {
     const unsigned offset = static_cast<unsigned>((i / 2) % page_words);
     if (load_bytes) {
@@ -52,10 +54,12 @@ int write_flash(int part, int length) {
       isp_load_page_high(offset, load_image[i + 1]);
     }
     std::printf("Bytes written to target: %ld  \r", static_cast<long>(i + 2));
+    progress_update(i + 2);
     if (++pending == page_words) {
       pending = 0;
       isp_write_page(page);
       if (isp_wait_ready() == -1) {
+        progress_clear();
         std::printf("Error - Flash write timeout    \n");
         note_failure();
       }
@@ -65,22 +69,28 @@ int write_flash(int part, int length) {
   if (pending != 0) {
     isp_write_page(page);
     if (isp_wait_ready() == -1) {
+      progress_clear();
       std::printf("Error - Flash write timeout\n");
       note_failure();
     }
   }
+  progress_end();
   return length;
 }
 
 int write_eeprom(int length) {
   length = clamp_length(length);
+  progress_begin("EEPROM bytes written: ", length, false);
   for (int i = 0; i < length; ++i) {
     isp_write_eeprom(static_cast<unsigned>(i), load_image[i]);
     if (isp_wait_ready() == -1) {
+      progress_clear();
       std::printf("Error - EEPROM write timeout\n");
       note_failure();
     }
+    progress_update(i + 1);
   }
+  progress_end();
   return length;
 }
 
@@ -90,19 +100,27 @@ void read_flash(int length) {
   isp_load_extended_address(0);
   // Whole words: an odd length reads one byte more than asked (still inside the image,
   // whose size is even).
+  progress_begin("Flash bytes read: ", length, true);
   for (int i = 0; i < length; i += 2) {
     const unsigned word = static_cast<unsigned>(i / 2);
     readback_image[i] = isp_read_flash_low(word);
     readback_image[i + 1] = isp_read_flash_high(word);
     std::printf("Flash bytes read: %ld  \r", static_cast<long>(i + 2));
+    progress_update(i + 2);
   }
+  progress_end();
 }
 
 void read_eeprom(int length) {
   length = clamp_length(length);
   fill_readback_image(0);
   std::printf("Read %d target EEPROM bytes\n", length);
-  for (int i = 0; i < length; ++i) readback_image[i] = isp_read_eeprom(static_cast<unsigned>(i));
+  progress_begin("EEPROM bytes read: ", length, false);
+  for (int i = 0; i < length; ++i) {
+    readback_image[i] = isp_read_eeprom(static_cast<unsigned>(i));
+    progress_update(i + 1);
+  }
+  progress_end();
 }
 
 int first_word_not_erased(int words, int page_words, unsigned* word, unsigned* value) {

@@ -10,6 +10,7 @@
 #include "link.h"
 #include "parts.h"
 #include "port.h"
+#include "progress.h"
 #include "settings.h"
 #include "target.h"
 
@@ -58,6 +59,8 @@ void skip_argument(const char* arg) {
 [[noreturn]] void command_line_mode(int argc, char** argv) {
   std::printf("Command line mode\n");
   calibrate_delay();
+  // The first command's output would run on from the dots of a first calibration.
+  if (calibration_measured) end_line_on_terminal();
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (arg[0] == '-')

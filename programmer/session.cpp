@@ -9,15 +9,17 @@
 #include "settings.h"
 
 namespace {
-constexpr char VERSION[] = "1.01";
+// The title's own number, as users and their scripts know the banner; the release
+// is VARN_VERSION, the project's version.
+constexpr char TITLE_VERSION[] = "1.01";
 }
 
 void print_banner() {
-  std::printf("Varn Programming Utility V%s\n", VERSION);
+  std::printf("Varn Programming Utility V%s\n", TITLE_VERSION);
   std::printf("In-system programmer for the Varn board - provided as is, without warranty\n");
 }
 
-void print_version() { std::printf("varnprog %s\n", VERSION); }
+void print_version() { std::printf("varnprog %s\n", VARN_VERSION); }
 
 void print_help() {
   std::printf(

@@ -70,12 +70,12 @@ bool starts_with_key(const char* word, const char* key) {
 }  // namespace
 
 void print_banner() {
-  std::printf("Pavolt Utility V%d.%d\n", VERSION_MAJOR, VERSION_MINOR);
+  std::printf("Pavolt Utility V%d.%d\n", TITLE_VERSION_MAJOR, TITLE_VERSION_MINOR);
   std::printf("Test utility for the four-axis stepper controller board - free to use and share\n");
   std::printf("Type 'e' to exit,'h' for help\n");
 }
 
-void print_version() { std::printf("pavolt %d.%d\n", VERSION_MAJOR, VERSION_MINOR); }
+void print_version() { std::printf("pavolt %s\n", VARN_VERSION); }
 
 void print_help() {
   std::printf("Command options:\n\n");

@@ -2,8 +2,10 @@
 // command files, and the two ways of running (command line or prompt).
 #pragma once
 
-constexpr int VERSION_MAJOR = 0;
-constexpr int VERSION_MINOR = 97;
+// The title's own numbers, as users and their scripts know the banner; the release
+// is VARN_VERSION, the project's version.
+constexpr int TITLE_VERSION_MAJOR = 0;
+constexpr int TITLE_VERSION_MINOR = 97;
 constexpr int DRIVER_CHARACTER_GAP_UNITS = 20;  // pause after each byte sent to a driver
 
 void print_banner();

@@ -204,8 +204,9 @@ TEST(VarnprogModes, FailureEarlierInTheRunMakesExitReport2) {
 // As the only argument they answer without a port, a banner or a calibration.
 TEST(InfoOptions, HelpAndVersionOfBothProgramsNeedNoHardware) {
   TempDir dir;
-  const std::string answers[][3] = {{"varnprog", "--help", HELP}, {"varnprog", "--version", "varnprog 1.01\n"},
-                                    {"pavolt", "--help", "Command options:\n"}, {"pavolt", "--version", "pavolt 0.97\n"}};
+  // One version for both programs and the package: the project's.
+  const std::string answers[][3] = {{"varnprog", "--help", HELP}, {"varnprog", "--version", "varnprog " VARN_VERSION "\n"},
+                                    {"pavolt", "--help", "Command options:\n"}, {"pavolt", "--version", "pavolt " VARN_VERSION "\n"}};
   for (const auto& [program, option, answer] : answers) {
     RunOptions options;
     options.args = {option};

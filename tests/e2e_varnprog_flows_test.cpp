@@ -89,6 +89,20 @@ std::string flash_crc(const Bytes& data, size_t flash_bytes) {
   return text;
 }
 
+// A 32-bit little-endian ELF executable's header for `machine`, its table of `count`
+// program headers said to follow it, and nothing after it.
+std::string elf_header(char machine, char count) {
+  std::string header("\x7f" "ELF\x01\x01\x01", 7);
+  header.resize(52, '\0');
+  header[16] = 2, header[18] = machine, header[28] = 52, header[42] = 32, header[44] = count;
+  return header;
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, from.size(), to);
+  return text;
+}
+
 size_t count_of(const std::string& text, const std::string& piece) {
   size_t n = 0;
   for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
@@ -357,6 +371,9 @@ TEST_F(Flows, APassMeansTheChipHoldsTheFileAndEveryFailureSaysSo) {
   dir.write("boot.hex", ":040F000001020304E3\n:0400000005060708E2\n:00000001FF\n");  // boot section first
   dir.write("far.hex", ":0410000001020304E2\n:0400000005060708E2\n:00000001FF\n");
   dir.write("blink.bin", std::string("\x7f" "ELF\x02\x01\x01\0\0\0", 10));
+  dir.write("x86.elf", elf_header(3, 0));
+  dir.write("cut.elf", elf_header(83, 1));
+  dir.write("none.elf", elf_header(83, 0));
   dir.write("empty.hex", "");
   const std::string ee = "Programming\nBytes written to target 16\nRead back target to verify\nRead 256 target EEPROM bytes\n";
   const std::string no_match = "\n16 bytes mismatched\nERROR - Target does not match a16.hex\n";
@@ -417,7 +434,11 @@ TEST_F(Flows, APassMeansTheChipHoldsTheFileAndEveryFailureSaysSo) {
       {"", {"-dfboot.hex"}, "Erase chip\nProgramming\nBytes written to target 3844  \nRead back target to verify\n"
        "\nTarget Flash matches boot.hex\n", {}, 0, 1},
       {"", {"-dffar.hex"}, "far.hex: 4100 bytes do not fit the 4096-byte flash of the ATmega48 - download refused\n", {}, 2, 0},
-      {"", {"-dfblink.bin", "-deempty.hex"}, "blink.bin holds no Intel HEX records - download refused\n"
+      {"", {"-dfblink.bin", "-dfx86.elf", "-dfcut.elf", "-denone.elf", "-deempty.hex"},
+       "blink.bin: not a 32-bit ELF file - download refused\n"
+       "x86.elf: ELF file for machine 3, not for the AVR (83) - download refused\n"
+       "cut.elf: ELF program headers cut short by the end of the file - download refused\n"
+       "none.elf: no EEPROM data in the ELF file - download refused\n"
        "empty.hex holds no Intel HEX records - download refused\n", {}, 2, 0},
       {"fault=absent", {"-gf", "-gc"}, "Fuse bytes: ff ff ff\nCalibration byte: ff\n", {hint}, 2, 0},
       {"fault=silent", {"-i"}, "Signature bytes: 0 0 1  " + unknown, {hint}, 2, 0},
@@ -447,6 +468,65 @@ TEST_F(Flows, APassMeansTheChipHoldsTheFileAndEveryFailureSaysSo) {
       EXPECT_NE(dir.read(c.holds.first).find(c.holds.second), std::string::npos) << name;
     }
   }
+}
+
+// An ELF file as avr-gcc links it programs what its avr-objcopy HEX twins do, in
+// every download; the same file cut short is refused before the erase.
+TEST_F(Flows, AnElfFileProgramsWhatItsHexTwinsDo) {
+  const std::string made = VARN_BUILD_DIR "/tests/elf_program";
+  std::ifstream elf_file(made + ".elf", std::ios::binary);
+  if (!elf_file) GTEST_SKIP() << "avr-gcc is not installed, so no ELF file was built to download";
+  const std::string elf{std::istreambuf_iterator<char>(elf_file), std::istreambuf_iterator<char>()};
+  dir.write("p.elf", elf);
+  dir.write("cut.elf", elf.substr(0, 300));  // into the code's segment
+  for (const char* twin : {"flash", "eeprom"}) {
+    std::ifstream hex(made + "-" + twin + ".hex");
+    dir.write(std::string(twin) + ".hex", std::string{std::istreambuf_iterator<char>(hex), {}});
+  }
+  RunResult hex = run({"-dfflash.hex", "-deeeprom.hex", "-daflash.hex"}, "part=ATmega168");
+  const std::string flash = report("flash_crc32"), eeprom = report("eeprom_crc32");
+  RunResult r = run({"-dfp.elf", "-dep.elf", "-dap.elf"}, "part=ATmega168");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(settled(replaced(replaced(hex.out, "flash.hex", "p.elf"), "eeprom.hex", "p.elf")), settled(r.out));
+  EXPECT_EQ(report("flash_crc32"), flash);
+  EXPECT_EQ(report("eeprom_crc32"), eeprom);
+  EXPECT_EQ(count_of(r.err, "p.elf: its fuse bytes are not programmed - pfa and pf1 to pf3 write fuses\n"), 5u);
+  EXPECT_EQ(count_of(r.err, "p.elf: its lock bits are not programmed\n"), 5u) << r.err;
+
+  RunResult cut = run({"-dfcut.elf"}, "part=ATmega168");
+  EXPECT_NE(cut.out.find("cut.elf: segment at 0x0 cut short by the end of the file - download refused\n"),
+            std::string::npos) << cut.out;
+  EXPECT_EQ(report("chip_erases"), "0");
+  EXPECT_EQ(cut.status, 2);
+}
+
+// Where a person watches (script(1) gives the program a pseudo-terminal), the first
+// start's calibration ends its line, and work past two seconds draws a progress line
+// on standard error, cleared when done; redirected, standard error gets nothing
+// extra. Standard output is the same bytes either way.
+TEST_F(Flows, ProgressShowsOnATerminalOnly) {
+  if (std::getenv("VARN_WINE_PROGRAMS") || std::system("command -v script >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "needs script(1) and the Linux programs";
+  dir.write("e.hex", hex_text(random_bytes(300, 50)));  // about 9 ms a byte in real time
+  const std::string program = "LPT1=sim:part=ATmega644 '" + built("varnprog") + "' ";
+  ASSERT_EQ(std::system(("cd '" + dir.path() + "' && script -qec \"" + program + "-h; " + program +
+                         "-dee.hex >out.txt\" /dev/null >terminal.txt")
+                            .c_str()),
+            0);
+  const std::string terminal = dir.read("terminal.txt");
+  EXPECT_EQ(count_of(terminal, "Calibrating delay .............\r\n"), 1u) << terminal;
+  const size_t last = terminal.rfind("% of 300 bytes  0:0");
+  ASSERT_NE(last, std::string::npos) << terminal;
+  EXPECT_NE(terminal.find("\rEEPROM bytes written: "), std::string::npos);
+  EXPECT_NE(terminal.find("\r" + std::string(30, ' '), last), std::string::npos) << "cleared when done";
+
+  RunOptions options;
+  options.args = {"-dee.hex"};
+  options.env = {{"LPT1", "sim:part=ATmega644"}};
+  RunResult plain = run_program("varnprog", options, dir);
+  EXPECT_EQ(plain.out, dir.read("out.txt"));
+  EXPECT_EQ(plain.err.find(" bytes  0:0"), std::string::npos) << plain.err;
+  EXPECT_EQ(plain.status, 0) << plain.err;
 }
 
 }  // namespace
