@@ -40,13 +40,15 @@ bool stopping = false;
   std::exit(2);
 }
 
-// The open port, or null when it can't be opened. Opening is tried once.
-io::Backend* try_port(std::string* message) {
+std::string open_failure;  // why the port could not be opened
+
+// The open port, or null when it can't be opened. Opening is tried once: by
+// IsDriverInstalled (a program that opens the port early, before it gives up root's
+// rights) or by the first port operation, which then reports why it failed.
+io::Backend* try_port() {
   if (!open_tried) {
     open_tried = true;
-    std::string why;
-    backend = io::open_backend(std::getenv("LPT1"), why);
-    if (!backend && message) *message = why;
+    backend = io::open_backend(std::getenv("LPT1"), open_failure);
   }
   return backend.get();
 }
@@ -55,10 +57,9 @@ io::Backend* try_port(std::string* message) {
 // with one line, so no caller works on with a port that isn't there. While the
 // program ends that way, the port as it is, or null.
 io::Backend* port() {
-  std::string message;
-  io::Backend* b = try_port(&message);
+  io::Backend* b = try_port();
   if (stopping) return b;
-  if (!b) stop(message.empty() ? "Parallel port not available" : message);
+  if (!b) stop(open_failure.empty() ? "Parallel port not available" : open_failure);
   if (!b->ok()) stop(b->error());
   return b;
 }
@@ -171,7 +172,7 @@ void PORT_CALL NotPortBit(short port, char bit) { write_byte(port, static_cast<u
 short PORT_CALL GetPortBit(short port, char bit) { return (read_byte(port) & mask_of(bit)) ? -1 : 0; }
 
 short PORT_CALL IsDriverInstalled(void) {
-  io::Backend* b = try_port(nullptr);
+  io::Backend* b = try_port();
   return b && b->ok() ? 1 : 0;
 }
 
