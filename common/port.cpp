@@ -7,6 +7,7 @@
 
 #include "interrupt.h"
 #include "loader.h"
+#include "privileges.h"
 
 const char* const port_entry_names[PORT_ENTRY_COUNT] = {
     "PortOut",    "PortWordOut", "PortDWordOut", "PortIn",         "PortWordIn",
@@ -61,6 +62,25 @@ void release_port_library() {
   for (void*& s : port_table.slots) s = nullptr;
   std::fflush(stdout);
   unload_library(handle);
+}
+
+void open_port_then_drop_root() {
+  std::string reason;
+  int plan = plan_root_drop(reason);
+  if (plan == 0) return;
+  if (plan > 0) {
+    // An open port stays usable without root's rights: a claimed ppdev descriptor, and
+    // the I/O permission ioperm granted. A port that fails to open is reported by the
+    // first port call, as in any run; a library without the entry opens its port then,
+    // with the user's rights. Either way no file is touched as root.
+    if (void* open_port = port_table.slots[ENTRY_IS_DRIVER_INSTALLED])
+      reinterpret_cast<PortProbeFn>(open_port)();
+    if (drop_root_rights(reason)) return;
+  }
+  std::fflush(stdout);
+  std::fprintf(stderr, "Can't give up root's rights for the invoking user's (%s) - stopping before anything "
+                       "runs as root\n", reason.c_str());
+  std::exit(2);
 }
 
 void SetPortBit(uint16_t port, uint8_t bit) {

@@ -22,6 +22,7 @@ extern const char* const port_entry_names[PORT_ENTRY_COUNT];
 using PortOutFn = void(PORT_CALL*)(short port, char data);
 using PortBitFn = void(PORT_CALL*)(short port, char bit);
 using PortGetBitFn = short(PORT_CALL*)(short port, char bit);
+using PortProbeFn = short(PORT_CALL*)();
 
 struct PortTable {
   void* handle = nullptr;
@@ -35,6 +36,13 @@ int bind_port_library();
 // The same for a library of another name; for tests.
 int bind_port_library_named(const char* name);
 void release_port_library();
+
+// For a run that holds root's rights for another user (started through sudo, or
+// setuid root): opens the port now, through the library's IsDriverInstalled, then
+// gives the rights up for the user's. Call it right after the binding, before any
+// file is read or written. A drop that can't be done ends the program with one line
+// and status 2. Any other run is left as it is, its port opened by the first call.
+void open_port_then_drop_root();
 
 // The three calls the programs make. With no library, or a slot left null, the first
 // call prints one line naming what is missing and ends the program with status 2.

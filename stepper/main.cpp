@@ -11,6 +11,7 @@
 int main(int argc, char** argv) {
   if (answered_info_option(argc, argv, print_help, print_version)) return 0;
   bind_port_library();  // without it the first port call explains and stops
+  open_port_then_drop_root();  // before the calibration cache and the configuration file
   install_interrupt_handlers();
   print_banner();
   use_scratch_countdown(true);
