@@ -64,7 +64,7 @@ void release_port_library() {
   unload_library(handle);
 }
 
-void open_port_then_drop_root() {
+void open_port_then_drop_root(void (*at_open)()) {
   std::string reason;
   int plan = plan_root_drop(reason);
   if (plan == 0) return;
@@ -73,9 +73,13 @@ void open_port_then_drop_root() {
     // the I/O permission ioperm granted. A port that fails to open is reported by the
     // first port call, as in any run; a library without the entry opens its port then,
     // with the user's rights. Either way no file is touched as root.
-    if (void* open_port = port_table.slots[ENTRY_IS_DRIVER_INSTALLED])
-      reinterpret_cast<PortProbeFn>(open_port)();
-    if (drop_root_rights(reason)) return;
+    void* open_port = port_table.slots[ENTRY_IS_DRIVER_INSTALLED];
+    bool opened = open_port && reinterpret_cast<PortProbeFn>(open_port)() == 1;
+    bool dropped = drop_root_rights(reason);
+    // The first write follows at once, made as the user (a simulated board's trace
+    // starts with it); a failed drop must not leave the lines as the open set them either.
+    if (opened && at_open) at_open();
+    if (dropped) return;
   }
   std::fflush(stdout);
   std::fprintf(stderr, "Can't give up root's rights for the invoking user's (%s) - stopping before anything "

@@ -212,7 +212,8 @@ TEST(PavoltHostileNames, ACommandFileNameOf198CharactersRuns) {
 }
 
 // As root, with sudo's settings for the user nobody: the files a run writes are the
-// user's; settings that name no user stop the run before anything is done as root;
+// user's (a simulated board's trace too, though its first change follows the open at
+// once); settings that name no user stop the run before anything is done as root;
 // sudo run by root itself keeps root. The port's open failure, tried before the drop,
 // is still reported with its reason.
 struct SudoCase {
@@ -221,7 +222,7 @@ struct SudoCase {
   const char* lpt1;
   std::vector<std::string> args;
   int status;
-  const char* written;  // a file the run writes, or "" for none
+  std::vector<std::string> written;  // files the run writes; none written when empty
   bool owned_by_user;
   const char* err;
 };
@@ -232,12 +233,12 @@ TEST(HostileSudoRuns, FilesAreTheInvokingUsersAndADropThatCantHappenStops) {
   ASSERT_NE(nobody, nullptr);
   const std::string uid = std::to_string(nobody->pw_uid), gid = std::to_string(nobody->pw_gid);
   const SudoCase cases[] = {
-      {"varnprog", "user", "sim:timing=fast", {"-i", "-ueup.hex", "-lflog.txt"}, 0, "up.hex", true, ""},
-      {"pavolt", "user", "sim", {"-p"}, 0, "gcal.txt", true, ""},  // measured and written
-      {"varnprog", "0", "sim:timing=fast", {"-ueup.hex"}, 0, "up.hex", false, ""},
-      {"varnprog", "abc", "sim:timing=fast", {"-ueup.hex"}, 2, "", false, "(SUDO_UID 'abc' is not a user id)"},
-      {"pavolt", "4294967295", "sim", {"-p"}, 2, "", false, "(SUDO_UID '4294967295' is not a user id)"},
-      {"varnprog", "user", "/dev/varn-no-port", {"-i"}, 2, "", false, "/dev/varn-no-port: no such device"},
+      {"varnprog", "user", "sim:timing=fast", {"-i", "-ueup.hex", "-lflog.txt"}, 0, {"up.hex", "log.txt"}, true, ""},
+      {"pavolt", "user", "sim:trace=t.vcd", {"-p"}, 0, {"gcal.txt", "t.vcd"}, true, ""},  // gcal.txt measured
+      {"varnprog", "0", "sim:timing=fast", {"-ueup.hex"}, 0, {"up.hex"}, false, ""},
+      {"varnprog", "abc", "sim:timing=fast", {"-ueup.hex"}, 2, {}, false, "(SUDO_UID 'abc' is not a user id)"},
+      {"pavolt", "4294967295", "sim", {"-p"}, 2, {}, false, "(SUDO_UID '4294967295' is not a user id)"},
+      {"varnprog", "user", "/dev/varn-no-port", {"-i"}, 2, {}, false, "/dev/varn-no-port: no such device"},
   };
   for (const SudoCase& c : cases) {
     TempDir dir;
@@ -246,18 +247,19 @@ TEST(HostileSudoRuns, FilesAreTheInvokingUsersAndADropThatCantHappenStops) {
     options.args = c.args;
     options.env = {{"LPT1", c.lpt1}, {"SUDO_UID", c.sudo_uid == std::string("user") ? uid : c.sudo_uid},
                    {"SUDO_GID", gid}};
-    if (std::string(c.written) == "gcal.txt") options.gcal.reset();
+    if (c.program == std::string("pavolt")) options.gcal.reset();
     RunResult r = run_program(c.program, options, dir);
     SCOPED_TRACE(std::string(c.program) + " SUDO_UID=" + c.sudo_uid + " LPT1=" + c.lpt1 + "\n" + r.err);
     EXPECT_EQ(r.status, c.status);
     EXPECT_NE(r.err.find(c.err), std::string::npos);
-    if (*c.written) {
+    for (const std::string& name : c.written) {
       struct stat st {};
-      ASSERT_EQ(stat(dir.file(c.written).c_str(), &st), 0);
-      EXPECT_EQ(st.st_uid, c.owned_by_user ? nobody->pw_uid : 0u);
-      EXPECT_EQ(st.st_gid, c.owned_by_user ? nobody->pw_gid : 0u);
-    } else {
-      EXPECT_FALSE(dir.exists("up.hex"));
+      ASSERT_EQ(stat(dir.file(name).c_str(), &st), 0) << name;
+      EXPECT_EQ(st.st_uid, c.owned_by_user ? nobody->pw_uid : 0u) << name;
+      EXPECT_EQ(st.st_gid, c.owned_by_user ? nobody->pw_gid : 0u) << name;
+    }
+    if (c.written.empty()) {
+      EXPECT_TRUE(only_expected_files(dir, options.gcal ? 1 : 0)) << "nothing written";
     }
   }
 }
