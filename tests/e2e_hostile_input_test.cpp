@@ -225,6 +225,7 @@ struct SudoCase {
   std::vector<std::string> written;  // files the run writes; none written when empty
   bool owned_by_user;
   const char* err;
+  const char* root_only = "";  // a file that only root may read
 };
 
 TEST(HostileSudoRuns, FilesAreTheInvokingUsersAndADropThatCantHappenStops) {
@@ -239,6 +240,8 @@ TEST(HostileSudoRuns, FilesAreTheInvokingUsersAndADropThatCantHappenStops) {
       {"varnprog", "abc", "sim:timing=fast", {"-ueup.hex"}, 2, {}, false, "(SUDO_UID 'abc' is not a user id)"},
       {"pavolt", "4294967295", "sim", {"-p"}, 2, {}, false, "(SUDO_UID '4294967295' is not a user id)"},
       {"varnprog", "user", "/dev/varn-no-port", {"-i"}, 2, {}, false, "/dev/varn-no-port: no such device"},
+      {"pavolt", "user", "sim", {"-p"}, 2, {"gcal.txt"}, true, "pavoltconfig.txt: Permission denied - default",
+       "pavoltconfig.txt"},
   };
   for (const SudoCase& c : cases) {
     TempDir dir;
@@ -248,6 +251,10 @@ TEST(HostileSudoRuns, FilesAreTheInvokingUsersAndADropThatCantHappenStops) {
     options.env = {{"LPT1", c.lpt1}, {"SUDO_UID", c.sudo_uid == std::string("user") ? uid : c.sudo_uid},
                    {"SUDO_GID", gid}};
     if (c.program == std::string("pavolt")) options.gcal.reset();
+    if (*c.root_only) {
+      dir.write(c.root_only, "x_resolution 0.001\n");
+      ASSERT_EQ(chmod(dir.file(c.root_only).c_str(), 0600), 0);
+    }
     RunResult r = run_program(c.program, options, dir);
     SCOPED_TRACE(std::string(c.program) + " SUDO_UID=" + c.sudo_uid + " LPT1=" + c.lpt1 + "\n" + r.err);
     EXPECT_EQ(r.status, c.status);
