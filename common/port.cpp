@@ -7,6 +7,7 @@
 
 #include "interrupt.h"
 #include "loader.h"
+#include "privileges.h"
 
 const char* const port_entry_names[PORT_ENTRY_COUNT] = {
     "PortOut",    "PortWordOut", "PortDWordOut", "PortIn",         "PortWordIn",
@@ -61,6 +62,29 @@ void release_port_library() {
   for (void*& s : port_table.slots) s = nullptr;
   std::fflush(stdout);
   unload_library(handle);
+}
+
+void open_port_then_drop_root(void (*at_open)()) {
+  std::string reason;
+  int plan = plan_root_drop(reason);
+  if (plan == 0) return;
+  if (plan > 0) {
+    // An open port stays usable without root's rights: a claimed ppdev descriptor, and
+    // the I/O permission ioperm granted. A port that fails to open is reported by the
+    // first port call, as in any run; a library without the entry opens its port then,
+    // with the user's rights. Either way no file is touched as root.
+    void* open_port = port_table.slots[ENTRY_IS_DRIVER_INSTALLED];
+    bool opened = open_port && reinterpret_cast<PortProbeFn>(open_port)() == 1;
+    bool dropped = drop_root_rights(reason);
+    // The first write follows at once, made as the user (a simulated board's trace
+    // starts with it); a failed drop must not leave the lines as the open set them either.
+    if (opened && at_open) at_open();
+    if (dropped) return;
+  }
+  std::fflush(stdout);
+  std::fprintf(stderr, "Can't give up root's rights for the invoking user's (%s) - stopping before anything "
+                       "runs as root\n", reason.c_str());
+  std::exit(2);
 }
 
 // After each call the flag is looked at again: a signal that came during the call (one

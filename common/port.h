@@ -19,6 +19,10 @@ enum PortEntry {
 
 extern const char* const port_entry_names[PORT_ENTRY_COUNT];
 
+// IsDriverInstalled takes no arguments, so either calling convention leaves the stack
+// as it found it.
+using PortProbeFn = short(PORT_CALL*)();
+
 struct PortTable {
   void* handle = nullptr;
   void* slots[PORT_ENTRY_COUNT] = {};
@@ -31,6 +35,15 @@ int bind_port_library();
 // The same for a library of another name; for tests.
 int bind_port_library_named(const char* name);
 void release_port_library();
+
+// For a run that holds root's rights for another user (started through sudo, or
+// setuid root): opens the port now, through the library's IsDriverInstalled, gives
+// the rights up for the user's, and runs `at_open` (the program's first write, where
+// the open itself changes lines) when the port opened. Call it right after the binding,
+// before any file is read or written. A drop that can't be done ends the program with
+// one line and status 2. Any other run is left as it is, its port opened by the first
+// call.
+void open_port_then_drop_root(void (*at_open)() = nullptr);
 
 // The three calls the programs make. With no library, or a slot left null, the first
 // call prints one line naming what is missing and ends the program with status 2.

@@ -40,20 +40,22 @@ bool stopping = false;
   std::exit(2);
 }
 
+std::string open_failure;  // why the port could not be opened
+
 // Set when a signal ended the wait for a port that another program held. The program
 // is stopping (both programs stop at every signal they catch, right after the port
 // call that waited), and the port was never its own: nothing more reaches it, not
 // even from the exit handlers, and nothing more is said.
 bool gave_up = false;
 
-// The open port, or null when it can't be opened. Opening is tried once.
-io::Backend* try_port(std::string* message) {
+// The open port, or null when it can't be opened. Opening is tried once: by
+// IsDriverInstalled (a program that opens the port early, before it gives up root's
+// rights) or by the first port operation, which then reports why it failed.
+io::Backend* try_port() {
   if (!open_tried) {
     open_tried = true;
-    std::string why;
-    backend = io::open_backend(std::getenv("LPT1"), why);
-    gave_up = !backend && why.empty();
-    if (!backend && message) *message = why;
+    backend = io::open_backend(std::getenv("LPT1"), open_failure);
+    gave_up = !backend && open_failure.empty();
   }
   return backend.get();
 }
@@ -62,10 +64,9 @@ io::Backend* try_port(std::string* message) {
 // with one line, so no caller works on with a port that isn't there. While the
 // program ends that way, the port as it is, or null.
 io::Backend* port() {
-  std::string message;
-  io::Backend* b = try_port(&message);
+  io::Backend* b = try_port();
   if (stopping || gave_up) return b;
-  if (!b) stop(message.empty() ? "Parallel port not available" : message);
+  if (!b) stop(open_failure);
   if (!b->ok()) stop(b->error());
   return b;
 }
@@ -178,7 +179,7 @@ void PORT_CALL NotPortBit(short port, char bit) { write_byte(port, static_cast<u
 short PORT_CALL GetPortBit(short port, char bit) { return (read_byte(port) & mask_of(bit)) ? -1 : 0; }
 
 short PORT_CALL IsDriverInstalled(void) {
-  io::Backend* b = try_port(nullptr);
+  io::Backend* b = try_port();
   return b && b->ok() ? 1 : 0;
 }
 

@@ -1,8 +1,9 @@
-// libio: the port-I/O library. The programs call only SetPortBit, ClrPortBit and
-// GetPortBit; the byte and word transfers, NotPortBit and IsDriverInstalled are there
-// for other callers. The two shift operations of the classic port-I/O table have no
-// meaning on a parallel port and are not exported. Arguments are a 16-bit port
-// address and, for the bit operations, a bit number 0 to 7.
+// libio: the port-I/O library. The programs call SetPortBit, ClrPortBit and
+// GetPortBit, and IsDriverInstalled, which opens the port, when they must open it
+// before they give up root's rights; the byte and word transfers and NotPortBit are
+// there for other callers. The two shift operations of the classic port-I/O table
+// have no meaning on a parallel port and are not exported. Arguments are a 16-bit
+// port address and, for the bit operations, a bit number 0 to 7.
 #pragma once
 
 #include "../common/port_call.h"

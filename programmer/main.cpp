@@ -90,6 +90,9 @@ int main(int argc, char** argv) {
   if (answered_info_option(argc, argv, print_help, print_version)) return 0;
   settings.hex_extended_record_type = 4;
   bind_port_library();  // a missing library is reported by the first port call
+  // Root's rights, where held for another user, end here: before the calibration
+  // cache or any file a command names is touched.
+  open_port_then_drop_root();
   std::atexit(release_at_exit);  // after the binding, so it runs before the library goes
   install_interrupt_handlers();
   init_part_table();

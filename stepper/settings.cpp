@@ -240,7 +240,18 @@ bool first_read_works(std::FILE* file) {
 
 void load_config_file() {
   std::FILE* file = std::fopen(CONFIG_FILE_NAME, "r");
-  if (!file) return;
+  if (!file) {
+    // No file: the defaults, silently. A file the user may not read (one an earlier
+    // run as root left behind, say) leaves the defaults too, but the run doesn't pass
+    // for one that took the user's settings.
+    if (errno != ENOENT) {
+      const int error = errno;
+      std::fflush(stdout);
+      std::fprintf(stderr, "%s: %s - default settings kept\n", CONFIG_FILE_NAME, std::strerror(error));
+      note_failure();
+    }
+    return;
+  }
   if (!first_read_works(file)) {
     std::printf("\n%s can't be read - default settings kept\n", CONFIG_FILE_NAME);
     note_failure();

@@ -1,8 +1,10 @@
 // What a user can get wrong with names and files: folders where files belong, the
 // longest names a word can carry, files that can't be written, HEX files of 10 MiB,
-// and a locked chip. Each gives one clear line and status 2, and loses nothing.
+// and a locked chip. Each gives one clear line and status 2, and loses nothing. And
+// runs through sudo: everything after the port's open is done as the invoking user.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -253,6 +255,66 @@ TEST(PavoltHostileNames, ACommandFileNameOf198CharactersRuns) {
   EXPECT_NE(refused.out.find("refused"), std::string::npos) << refused.out;
   EXPECT_EQ(refused.out.find("Default settings:"), std::string::npos);
   EXPECT_EQ(refused.status, 2);
+}
+
+// As root, with sudo's settings for the user nobody: the files a run writes are the
+// user's (a simulated board's trace too, though its first change follows the open at
+// once); settings that name no user stop the run before anything is done as root;
+// sudo run by root itself keeps root. The port's open failure, tried before the drop,
+// is still reported with its reason.
+struct SudoCase {
+  const char* program;
+  const char* sudo_uid;  // "user": nobody's id
+  const char* lpt1;
+  std::vector<std::string> args;
+  int status;
+  std::vector<std::string> written;  // files the run writes; none written when empty
+  bool owned_by_user;
+  const char* err;
+  const char* root_only = "";  // a file that only root may read
+};
+
+TEST(HostileSudoRuns, FilesAreTheInvokingUsersAndADropThatCantHappenStops) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  const std::string uid = std::to_string(nobody->pw_uid), gid = std::to_string(nobody->pw_gid);
+  const SudoCase cases[] = {
+      {"varnprog", "user", "sim:timing=fast", {"-i", "-ueup.hex", "-lflog.txt"}, 0, {"up.hex", "log.txt"}, true, ""},
+      {"pavolt", "user", "sim:trace=t.vcd", {"-p"}, 0, {"gcal.txt", "t.vcd"}, true, ""},  // gcal.txt measured
+      {"varnprog", "0", "sim:timing=fast", {"-ueup.hex"}, 0, {"up.hex"}, false, ""},
+      {"varnprog", "abc", "sim:timing=fast", {"-ueup.hex"}, 2, {}, false, "(SUDO_UID 'abc' is not a user id)"},
+      {"pavolt", "4294967295", "sim", {"-p"}, 2, {}, false, "(SUDO_UID '4294967295' is not a user id)"},
+      {"varnprog", "user", "/dev/varn-no-port", {"-i"}, 2, {}, false, "/dev/varn-no-port: no such device"},
+      {"pavolt", "user", "sim", {"-p"}, 2, {"gcal.txt"}, true, "pavoltconfig.txt: Permission denied - default",
+       "pavoltconfig.txt"},
+  };
+  for (const SudoCase& c : cases) {
+    TempDir dir;
+    ASSERT_EQ(chown(dir.path().c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    RunOptions options;
+    options.args = c.args;
+    options.env = {{"LPT1", c.lpt1}, {"SUDO_UID", c.sudo_uid == std::string("user") ? uid : c.sudo_uid},
+                   {"SUDO_GID", gid}};
+    if (c.program == std::string("pavolt")) options.gcal.reset();
+    if (*c.root_only) {
+      dir.write(c.root_only, "x_resolution 0.001\n");
+      ASSERT_EQ(chmod(dir.file(c.root_only).c_str(), 0600), 0);
+    }
+    RunResult r = run_program(c.program, options, dir);
+    SCOPED_TRACE(std::string(c.program) + " SUDO_UID=" + c.sudo_uid + " LPT1=" + c.lpt1 + "\n" + r.err);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE(r.err.find(c.err), std::string::npos);
+    for (const std::string& name : c.written) {
+      struct stat st {};
+      ASSERT_EQ(stat(dir.file(name).c_str(), &st), 0) << name;
+      EXPECT_EQ(st.st_uid, c.owned_by_user ? nobody->pw_uid : 0u) << name;
+      EXPECT_EQ(st.st_gid, c.owned_by_user ? nobody->pw_gid : 0u) << name;
+    }
+    if (c.written.empty()) {
+      EXPECT_TRUE(only_expected_files(dir, options.gcal ? 1 : 0)) << "nothing written";
+    }
+  }
 }
 
 }  // namespace

@@ -1,12 +1,13 @@
 # Tests of what a user gets: the install tree, the manual pages, the Debian package
-# and what lintian makes of it.
+# and what lintian and hardening-check make of it.
 # Each runs tests/install_test.cmake in script mode with its own scratch folder.
 set(varn_install_script ${CMAKE_CURRENT_SOURCE_DIR}/install_test.cmake)
-foreach(check install man package lintian)
+foreach(check install man package lintian hardening)
   add_test(NAME release_${check}
            COMMAND ${CMAKE_COMMAND} -DCHECK=${check} -DBUILD_DIR=${CMAKE_BINARY_DIR}
                    -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -DSCRATCH=${CMAKE_BINARY_DIR}/release-${check}
                    -P ${varn_install_script})
-  # Skipped, not passed, when the tool a check needs (groff, dpkg-deb, lintian) is missing.
+  # Skipped, not passed, when the tool a check needs (groff, dpkg-deb, lintian,
+  # hardening-check) is missing.
   set_tests_properties(release_${check} PROPERTIES SKIP_REGULAR_EXPRESSION "SKIPPED: " TIMEOUT 300)
 endforeach()

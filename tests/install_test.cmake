@@ -1,4 +1,4 @@
-# cmake -DCHECK=install|man|package|lintian -DBUILD_DIR=... -DSOURCE_DIR=... -DSCRATCH=... -P install_test.cmake
+# cmake -DCHECK=install|man|package|lintian|hardening -DBUILD_DIR=... -DSOURCE_DIR=... -DSCRATCH=... -P install_test.cmake
 #
 # install: `cmake --install --prefix /usr/local` into a scratch DESTDIR, which is
 #          then moved, so the programs can only find libio.so through their relative
@@ -7,7 +7,10 @@
 # man:     both manual pages format without a single groff warning.
 # package: `cpack -G DEB` makes a package holding the same tree, and the programs
 #          unpacked from it run.
-# lintian: lintian finds no error and no warning in that package.
+# lintian: lintian finds no error and no warning in that package, and, pedantic,
+#          no hardening tag.
+# hardening: hardening-check (devscripts) finds the package's programs and libio.so
+#          built with every hardening feature its distribution's builds have.
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -177,10 +180,29 @@ elseif(CHECK STREQUAL "package")
 elseif(CHECK STREQUAL "lintian")
   require_tool(LINTIAN lintian)
   make_package(deb)
-  execute_process(COMMAND ${LINTIAN} --fail-on error,warning ${deb}
+  # Its hardening tags are only informational, so they are looked for by name.
+  execute_process(COMMAND ${LINTIAN} --pedantic --display-info --fail-on error,warning ${deb}
                   OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
-  if(NOT status EQUAL 0 OR out MATCHES "(^|\n)[EW]: ")
+  if(NOT status EQUAL 0 OR out MATCHES "(^|\n)[EW]: " OR out MATCHES " hardening-")
     fail("lintian finds fault with ${deb} (status ${status}):\n${out}\n${err}")
+  endif()
+
+elseif(CHECK STREQUAL "hardening")
+  require_tool(HARDENING_CHECK hardening-check)
+  require_tool(DPKG_DEB dpkg-deb)
+  make_package(deb)
+  execute_process(COMMAND ${DPKG_DEB} -x ${deb} ${SCRATCH}/root RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    fail("dpkg-deb -x failed (${status})")
+  endif()
+  # Control-flow protection is left out: the C library's start files of Debian 12
+  # carry no CET marking, so no program linked there can have it, whatever its own
+  # code is compiled with.
+  execute_process(COMMAND ${HARDENING_CHECK} --nocfprotection ${SCRATCH}/root/usr/bin/varnprog
+                          ${SCRATCH}/root/usr/bin/pavolt ${SCRATCH}/root/usr/lib/varn-tools/libio.so
+                  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    fail("hardening-check finds features missing (status ${status}):\n${out}\n${err}")
   endif()
 
 else()

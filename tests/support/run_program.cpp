@@ -79,7 +79,10 @@ std::vector<std::string> child_environment(const RunOptions& options) {
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     std::string entry = *e;
-    bool replaced = entry.rfind("LPT1=", 0) == 0;
+    // The port, and the user that a test suite run through sudo would hand the
+    // programs their files to, are each case's own.
+    bool replaced = entry.rfind("LPT1=", 0) == 0 || entry.rfind("SUDO_UID=", 0) == 0 ||
+                    entry.rfind("SUDO_GID=", 0) == 0;
     for (const auto& [key, value] : options.env)
       if (entry.rfind(key + "=", 0) == 0) replaced = true;
     if (!replaced) env.push_back(entry);
