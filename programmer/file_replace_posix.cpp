@@ -30,10 +30,11 @@ void give_usual_mode(int fd) {
 }
 
 // The old file's owner where this process may give it (root, or a group of its own),
-// then its mode: after the owner, since a change of owner clears set-id bits.
+// then its mode: after the owner, since a change of owner clears set-id bits. A file
+// that stays this process's own keeps no set-id bit meant for another owner.
 void give_old_owner_and_mode(int fd, const struct stat& old) {
-  (void)fchown(fd, old.st_uid, old.st_gid);
-  (void)fchmod(fd, old.st_mode & 07777);
+  const bool owner_kept = fchown(fd, old.st_uid, old.st_gid) == 0;
+  (void)fchmod(fd, old.st_mode & (owner_kept ? 07777 : 0777));
 }
 
 bool same_file(const struct stat& a, const struct stat& b) {
