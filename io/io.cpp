@@ -26,6 +26,7 @@ constexpr int PROGRAM_BASE = 0x378;
 
 std::unique_ptr<io::Backend> backend;
 bool open_tried = false;
+std::string open_error;  // why the port could not be opened, for every later call
 
 // Set once a port failure is ending the program. The program's exit handlers may
 // still drive lines (varnprog raises RESET so the target runs): those calls reach
@@ -40,13 +41,12 @@ bool stopping = false;
   std::exit(2);
 }
 
-// The open port, or null when it can't be opened. Opening is tried once.
-io::Backend* try_port(std::string* message) {
+// The open port, or null when it can't be opened. Opening is tried once; the reason
+// for a failure is kept, whichever call tried first.
+io::Backend* try_port() {
   if (!open_tried) {
     open_tried = true;
-    std::string why;
-    backend = io::open_backend(std::getenv("LPT1"), why);
-    if (!backend && message) *message = why;
+    backend = io::open_backend(std::getenv("LPT1"), open_error);
   }
   return backend.get();
 }
@@ -55,10 +55,9 @@ io::Backend* try_port(std::string* message) {
 // with one line, so no caller works on with a port that isn't there. While the
 // program ends that way, the port as it is, or null.
 io::Backend* port() {
-  std::string message;
-  io::Backend* b = try_port(&message);
+  io::Backend* b = try_port();
   if (stopping) return b;
-  if (!b) stop(message.empty() ? "Parallel port not available" : message);
+  if (!b) stop(open_error.empty() ? "Parallel port not available" : open_error);
   if (!b->ok()) stop(b->error());
   return b;
 }
@@ -171,8 +170,13 @@ void PORT_CALL NotPortBit(short port, char bit) { write_byte(port, static_cast<u
 short PORT_CALL GetPortBit(short port, char bit) { return (read_byte(port) & mask_of(bit)) ? -1 : 0; }
 
 short PORT_CALL IsDriverInstalled(void) {
-  io::Backend* b = try_port(nullptr);
+  io::Backend* b = try_port();
   return b && b->ok() ? 1 : 0;
+}
+
+short PORT_CALL WaitsMayBeShort(void) {
+  io::Backend* b = try_port();
+  return b && b->ok() && b->waits_may_be_short() ? 1 : 0;
 }
 
 }  // extern "C"
