@@ -1,6 +1,6 @@
-// Calibrated busy-wait. Both countdowns live here, in one object that both programs
-// link, so the machine code that is measured and the machine code that waits are the
-// same bytes in every binary.
+// Calibrated busy-wait that the monotonic clock ends. Both countdowns live here, in
+// one object that both programs link, so the machine code that is measured and the
+// machine code that waits are the same bytes in every binary.
 #include "delay.h"
 
 #include "clock.h"
