@@ -62,12 +62,21 @@ Copyright: @varn_copyright_holder@
 License: Expat
 @varn_license_terms@
 ")
-# The README, compressed as Debian wants every text in the documentation folder
+# The README and the pages it leads to (docs/*.md, in docs/ beside it as in the
+# source tree), compressed as Debian wants every text in the documentation folder
 # that is not small.
 varn_gzip(${CMAKE_SOURCE_DIR}/README.md ${CMAKE_BINARY_DIR}/doc/README.md.gz)
+file(GLOB varn_doc_pages CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.md)
+set(varn_doc_pages_gz)
+foreach(page ${varn_doc_pages})
+  get_filename_component(name ${page} NAME)
+  varn_gzip(${page} ${CMAKE_BINARY_DIR}/doc/docs/${name}.gz)
+  list(APPEND varn_doc_pages_gz ${CMAKE_BINARY_DIR}/doc/docs/${name}.gz)
+endforeach()
 add_custom_target(varn_compressed_docs ALL DEPENDS ${varn_compressed})
 install(FILES ${CMAKE_BINARY_DIR}/debian/copyright ${CMAKE_BINARY_DIR}/debian/changelog.gz
         ${CMAKE_BINARY_DIR}/doc/README.md.gz DESTINATION ${VARN_DOC_DIR})
+install(FILES ${varn_doc_pages_gz} DESTINATION ${VARN_DOC_DIR}/docs)
 
 # The examples: HEX files ready to program, their C sources, the command files and
 # a configuration file. The CMake file that remakes them stays in the source tree.

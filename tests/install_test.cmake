@@ -58,6 +58,12 @@ set(installed_files
 foreach(part atmega16 atmega32 atmega48 atmega88 atmega168 atmega644 atmega128)
   list(APPEND installed_files share/doc/varn-tools/examples/blink-${part}.hex)
 endforeach()
+# The README and every page it leads to, compressed.
+list(APPEND installed_files share/doc/varn-tools/README.md.gz)
+file(GLOB doc_pages RELATIVE ${SOURCE_DIR}/docs ${SOURCE_DIR}/docs/*.md)
+foreach(page ${doc_pages})
+  list(APPEND installed_files share/doc/varn-tools/docs/${page}.gz)
+endforeach()
 
 # The programs must find libio.so in its own folder by a run path relative to
 # themselves: an absolute entry would tie the tree to one place (or to the build

@@ -41,7 +41,7 @@ bool take_varn_settings(Options& options, VarnSettings& settings, std::string& m
 // Target clock in MHz by the low fuse, as the programmer's reports read it.
 int clock_from_low_fuse(uint8_t low_fuse);
 
-// State file of the chip's memories, fuses and lock (format in the README).
+// State file of the chip's memories, fuses and lock (format in docs/simulator.md).
 // `found` is false when the file does not exist yet; the chip is then a new one.
 bool load_chip_state(const std::string& path, const SimPart* wanted, bool factory_fuses, Chip& chip,
                      bool& found, std::string& message);
