@@ -76,9 +76,9 @@ constexpr double FIGURE_TOO_LARGE = 1.5;
 
 // The countdown runs 3/4 of the figure's loops and the clock ends the wait. A fresh
 // figure is this machine's fastest count, so the countdown ends a quarter early at full
-// speed, and still ends early at any speed down to a third slower: a processor that
-// steps its clock, or a busy neighbour on the core (measured: up to 15 % slower), leaves
-// the clock more to do but can't make a wait short or longer. The clock ends the wait
+// speed, and still ends in time while the processor counts at 3/4 of that or more: a
+// processor that steps its clock, or a busy neighbour on the core (measured: up to 15 %
+// slower), leaves the clock more to do but can't make a wait short or longer. The clock ends the wait
 // within one of its reads (some 25 ns on Linux), so a good figure's wait runs within a
 // read or two of its length, on a few reads for a long wait rather than millions.
 uint64_t countdown_share(int64_t n) {
