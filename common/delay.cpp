@@ -78,9 +78,9 @@ constexpr double FIGURE_TOO_LARGE = 1.5;
 // figure is this machine's fastest count, so the countdown ends a quarter early at full
 // speed, and still ends in time while the processor counts at 3/4 of that or more: a
 // processor that steps its clock, or a busy neighbour on the core (measured: up to 15 %
-// slower), leaves the clock more to do but can't make a wait short or longer. The clock ends the wait
-// within one of its reads (some 25 ns on Linux), so a good figure's wait runs within a
-// read or two of its length, on a few reads for a long wait rather than millions.
+// slower), leaves the clock more to do but makes no wait short or longer. The clock
+// ends the wait within one of its reads (some 25 ns on Linux), so a good figure's wait
+// runs a read or two over its length.
 uint64_t countdown_share(int64_t n) {
   // Beyond some 35 minutes the clock alone goes on; the product stays in 64 bits.
   constexpr int64_t COUNTED_US_MAX = int64_t{1} << 31;

@@ -51,8 +51,9 @@ int16_t GetPortBit(uint16_t port, uint8_t bit);
 
 // True only when the library says its port is a simulated board that checks no
 // timing: the programs' waits may then run on the loop count alone. Asked once per
-// binding, at the first wait (the library opens its port then, if no port call did);
-// no library, or one without the entry, means a real port and real waits.
+// binding, at the first need (a wait, or the judging of a cached figure); the library
+// opens its port then, if no port call did. No library, or one without the entry,
+// means a real port and real waits.
 bool ask_short_waits();
 inline bool port_allows_short_waits() {
   return port_table.short_waits < 0 ? ask_short_waits() : port_table.short_waits == 1;
