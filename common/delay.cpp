@@ -69,23 +69,25 @@ constexpr double QUICK_MIN_US = 20000;  // the count at every start
 // the clock than needed.
 constexpr double FULL_SPEED_AFTER_US = 200000;
 // A cached figure outside these bounds of this machine's count is named at start. Below
-// half, the clock ends every wait on its own reads; above one and a half times, the
-// countdown alone runs over 1.1 times the wait (3/4 of 1.5), and every short wait with it.
+// half, the clock does most of every wait on its own reads; above twice, the countdown
+// alone runs past the end of every wait.
 constexpr double FIGURE_FAR_TOO_SMALL = 0.5;
-constexpr double FIGURE_TOO_LARGE = 1.5;
+constexpr double FIGURE_TOO_LARGE = 2.0;
 
-// The countdown runs 3/4 of the figure's loops and the clock ends the wait. A fresh
-// figure is this machine's fastest count, so the countdown ends a quarter early at full
-// speed, and still ends in time while the processor counts at 3/4 of that or more: a
-// processor that steps its clock, or a busy neighbour on the core (measured: up to 15 %
-// slower), leaves the clock more to do but makes no wait short or longer. The clock
-// ends the wait within one of its reads (some 25 ns on Linux), so a good figure's wait
-// runs a read or two over its length.
+// The countdown runs half the figure's loops and the clock ends the wait. A fresh
+// figure is this machine's fastest count, so the countdown ends halfway at full speed,
+// and still ends in time while the processor counts at half that speed or more: a
+// processor that steps its clock, or a busy neighbour on the core, leaves the clock
+// more to do but makes no wait short or longer. (A neighbour on the other thread of the
+// core slowed some of the countdown's runs 2.3 times on a shared virtual machine; with
+// 3/4 of the loops counted down a 64 KiB download took 1.09 to 1.13 times its waits in
+// processor time, with half 1.08, as with the clock alone.) The clock ends the wait
+// within one of its reads (some 25 ns on Linux), so a good figure's wait runs a read or
+// two over its length.
 uint64_t countdown_share(int64_t n) {
   // Beyond some 35 minutes the clock alone goes on; the product stays in 64 bits.
   constexpr int64_t COUNTED_US_MAX = int64_t{1} << 31;
-  uint64_t loops = delay_iterations(n < COUNTED_US_MAX ? n : COUNTED_US_MAX);
-  return loops - loops / 4;
+  return delay_iterations(n < COUNTED_US_MAX ? n : COUNTED_US_MAX) / 2;
 }
 
 // Clock ticks that must pass before n microseconds surely have. The clock counts

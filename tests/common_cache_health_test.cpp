@@ -71,13 +71,13 @@ TEST_F(CacheHealth, AForeignFigureWarnsOnceAndIsStillUsed) {
   held = figure;
   quick_count = [] { return static_cast<double>(held); };
   // The clock keeps every wait right: a figure is named only below half the count (the
-  // clock does most of every wait) or above one and a half times (the countdown overshoots).
+  // clock does most of every wait) or above twice (the countdown overshoots).
   struct Near {
     long figure;
     const char* what;
   };
   for (Near near : {Near{figure, nullptr}, {figure - figure / 10, nullptr}, {(figure + 1) / 2, nullptr},
-                    {figure / 2 - 1, SMALL}, {figure * 3 / 2, nullptr}, {figure * 3 / 2 + 2, LARGE}}) {
+                    {figure / 2 - 1, SMALL}, {figure * 2, nullptr}, {figure * 2 + 2, LARGE}}) {
     dir_.write("gcal.txt", std::to_string(near.figure));
     std::string err = calibrate_quietly();
     EXPECT_EQ(lines_in(err), near.what ? 1u : 0u) << near.figure << " against " << figure;
