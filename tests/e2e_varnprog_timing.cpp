@@ -111,22 +111,23 @@ TEST_F(VarnprogRealTiming, EveryFigureMeetsFactoryFreshChips) {
 }
 
 // An EEPROM download polls each byte's write until the chip is ready: with every wait
-// real, a figure of 1 takes as long as a fresh one and polls as often. (Short waits
-// would skip the half-second resets and poll many times more.)
+// real, a figure of 1 takes as long as a fresh one and sends as many instructions.
 TEST_F(VarnprogRealTiming, AnEepromDownloadTakesAsLongWithAFigureOfOne) {
   ASSERT_NE(calibration, nullptr);
   dir.write("pattern.hex", ":100000000A0F0A411E1E0000000000000000000050\n:00000001FF\n");
-  double seconds[2], polls[2];
+  double seconds[2], instructions[2];
   for (int run_with_1 : {0, 1}) {
     auto start = std::chrono::steady_clock::now();
     RunResult r = run({"-depattern.hex"}, "part=ATmega48", "", run_with_1 ? "1" : *calibration);
     seconds[run_with_1] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_NE(r.out.find("Target matches pattern.hex\n"), std::string::npos) << r.out << r.err;
-    polls[run_with_1] = std::stod(report("instructions"));
+    instructions[run_with_1] = std::stod(report("instructions"));
   }
-  EXPECT_GT(seconds[1] / seconds[0], 0.7) << seconds[1] << " s against " << seconds[0] << " s";
-  EXPECT_GT(polls[1] / polls[0], 2.0 / 3) << polls[1] << " instructions against " << polls[0];
-  EXPECT_LT(polls[1] / polls[0], 1.5) << polls[1] << " instructions against " << polls[0];
+  // Wide bounds, for a loaded machine: short waits skip the half-second resets and
+  // poll the busy chip a hundred times more, or get no chip in step at all.
+  EXPECT_GT(seconds[1] / seconds[0], 0.5) << seconds[1] << " s against " << seconds[0] << " s";
+  EXPECT_GT(instructions[1] / instructions[0], 0.5) << instructions[1] << " against " << instructions[0];
+  EXPECT_LT(instructions[1] / instructions[0], 2.0) << instructions[1] << " against " << instructions[0];
 }
 
 }  // namespace
