@@ -2,12 +2,14 @@
 // A full 64 KiB flash download with verification into the simulated ATmega644 at
 // real timing, as measured time over the sum of the waits the download prescribes
 // (every delay_us of identification, erase, page loads and writes, ready polls,
-// read-back and release). Target: under 1.10.
+// read-back and release). The waits are the limit: every microsecond beyond them is
+// the port calls, the clock's reads and the program's own work. Target: processor
+// time at most 1.05 times the waits.
 //
-// The delay is calibrated against processor time (clock()), and the download is a
-// busy loop, so the ratio is given in processor time too: it stays meaningful on a
-// loaded machine, where the wall-clock figure also counts the time other programs
-// held the processor.
+// The download is a busy loop, so the ratio is given in processor time: it stays
+// meaningful on a loaded machine, where the wall-clock figure also counts the time
+// other programs held the processor (and waits, which end on the wall clock, then
+// cost less processor time than they last).
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -86,7 +88,7 @@ int main() {
   const int null = open("/dev/null", O_WRONLY);
   dup2(null, 1);
 
-  const uint64_t spun_before = spun_iterations;
+  const uint64_t asked_before = asked_us;
   const auto start = std::chrono::steady_clock::now();
   const double processor_start = processor_seconds();
   identify_target();
@@ -96,14 +98,7 @@ int main() {
   const double processor_s = processor_seconds() - processor_start;
   const double measured_s =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const double waits_s =
-      static_cast<double>(spun_iterations - spun_before) / loops_per_us / 1e6;
-  // The same countdown timed again: when the machine's speed moved during the run
-  // (another program sharing the core, a clock changing step), the ratio is off by
-  // as much, and the figure says so.
-  const int32_t calibrated = loops_per_us;
-  measure_loop_speed();
-  const double drift = static_cast<double>(loops_per_us) / calibrated - 1.0;
+  const double waits_s = static_cast<double>(asked_us - asked_before) / 1e6;
 
   dup2(saved, 1);
   close(null);
@@ -113,13 +108,10 @@ int main() {
   std::printf("\nfull-flash df with verification, ATmega644, 64 KiB: %s\n",
               run_failed ? "FAILED (see report.txt)" : "verified");
   std::printf("prescribed waits %.3f s\n", waits_s);
-  std::printf("processor time %.3f s, ratio %.3f (target under 1.10)\n", processor_s,
-              processor_s / waits_s);
-  std::printf("wall clock     %.3f s, ratio %.3f (includes time other programs ran)\n",
-              measured_s, measured_s / waits_s);
-  std::printf("loops_per_us %d before, %d after the run (%+.1f %%)%s\n", static_cast<int>(calibrated),
-              static_cast<int>(loops_per_us), drift * 100,
-              drift > 0.05 || drift < -0.05 ? " - the machine's speed changed: run it again on an idle machine" : "");
+  std::printf("processor time %.3f s, ratio %.3f (target at most 1.05)\n", processor_s, processor_s / waits_s);
+  std::printf("wall clock     %.3f s, ratio %.3f (includes time other programs ran)\n", measured_s,
+              measured_s / waits_s);
+  std::printf("loops_per_us %d, fresh\n", static_cast<int>(loops_per_us));
   for (const char* name : {"full.hex", "gcal.txt", "report.txt"}) std::remove(name);
   if (chdir("/") == 0) rmdir(folder);
   return run_failed ? 1 : 0;

@@ -1,9 +1,11 @@
-// Calibrated busy-wait. Both countdowns live here, in one object that both programs
-// link, so the machine code that is measured and the machine code that waits are the
-// same bytes in every binary.
+// Calibrated busy-wait that the monotonic clock ends. Both countdowns live here, in
+// one object that both programs link, so the machine code that is measured and the
+// machine code that waits are the same bytes in every binary.
 #include "delay.h"
 
+#include "clock.h"
 #include "interrupt.h"
+#include "port.h"
 
 #include <chrono>
 #include <cmath>
@@ -14,6 +16,7 @@
 int32_t loops_per_us = LOOPS_PER_US_UNCALIBRATED;
 bool calibration_measured = false;
 uint64_t spun_iterations = 0;
+uint64_t asked_us = 0;
 
 namespace {
 
@@ -63,16 +66,55 @@ constexpr const char* CACHE_FILE = "gcal.txt";
 constexpr uint32_t QUICK_LOOPS = 200000;
 constexpr double QUICK_MIN_US = 20000;  // the count at every start
 // Before the first measured run the processor is given at least this long to reach its
-// clock: an idle core runs slower, and a figure taken then makes every later wait short.
+// clock: an idle core runs slower, and a figure taken then leaves more of every wait to
+// the clock than needed.
 constexpr double FULL_SPEED_AFTER_US = 200000;
-// A cached figure that this machine beats by more than this makes every wait short.
-constexpr double SHORT_WAIT_TOLERANCE = 1.03;
-// On top of the fastest run. The waits of 2 units on the ISP clock sit right at the
-// chips' minimum, and a later wait may find the processor a step faster than every
-// run did. Measured on a shared virtual machine: short runs mostly within 1 % of each
-// other, now and then some tens of milliseconds 3 to 4 % faster; 4 % covers that and
-// keeps the median wait well inside a tenth over its time.
-constexpr double CALIBRATION_MARGIN = 1.04;
+// A cached figure outside these bounds of this machine's count is named at start. Below
+// half, the clock does most of every wait on its own reads; above twice, the countdown
+// alone runs past the end of every wait.
+constexpr double FIGURE_FAR_TOO_SMALL = 0.5;
+constexpr double FIGURE_TOO_LARGE = 2.0;
+
+// The countdown runs half the figure's loops and the clock ends the wait. A fresh
+// figure is this machine's fastest count, so the countdown ends halfway at full speed,
+// and still ends in time while the processor counts at half that speed or more: a
+// processor that steps its clock, or a busy neighbour on the core, leaves the clock
+// more to do but makes no wait short or longer. (A neighbour on the other thread of the
+// core slowed some of the countdown's runs 2.3 times on a shared virtual machine; with
+// 3/4 of the loops counted down a 64 KiB download took 1.09 to 1.13 times its waits in
+// processor time, with half 1.08, as with the clock alone.) The clock ends the wait
+// within one of its reads (some 25 ns on Linux), so a good figure's wait runs a read or
+// two over its length.
+uint64_t countdown_share(int64_t n) {
+  // Beyond some 35 minutes the clock alone goes on; the product stays in 64 bits.
+  constexpr int64_t COUNTED_US_MAX = int64_t{1} << 31;
+  return delay_iterations(n < COUNTED_US_MAX ? n : COUNTED_US_MAX) / 2;
+}
+
+// Clock ticks that must pass before n microseconds surely have. The clock counts
+// whole ticks, so a difference of k ticks may hold a little over k - 1 ticks of time:
+// one tick more is asked (a nanosecond on Linux, 0.1 us on Windows).
+int64_t ticks_for(int64_t n) {
+  static const double ticks_per_us = static_cast<double>(clock_ticks_per_second()) / 1e6;
+  double ticks = std::ceil(static_cast<double>(n) * ticks_per_us) + 1;
+  return ticks < 9e18 ? static_cast<int64_t>(ticks) : std::numeric_limits<int64_t>::max();
+}
+
+// `total` loops of countdown, in pieces of about a millisecond, with a check for a
+// Ctrl-C between them (one load), so a long wait answers at once; the product may
+// leave 32 bits (a wait of minutes), and a piece never wraps to a short one. With a
+// `start` on the clock, the countdown stops once `ticks` have passed: a figure too
+// large for the machine as it runs now can't stretch a long wait by more than a piece.
+void count_down(uint64_t total, int64_t start = 0, int64_t ticks = 0) {
+  constexpr uint64_t PIECE = uint64_t{1} << 20;
+  while (total > 0) {
+    uint32_t piece = total > PIECE ? static_cast<uint32_t>(PIECE) : static_cast<uint32_t>(total);
+    spin(piece);
+    total -= piece;
+    check_interrupt();
+    if (total > 0 && ticks > 0 && clock_ticks() - start > ticks) return;
+  }
+}
 
 double wall_us_since(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();
@@ -103,17 +145,19 @@ double fastest_short_runs(double min_us) {
 // The count that judges a cached figure at every start.
 double quick_loops_per_us() { return fastest_short_runs(QUICK_MIN_US); }
 
-// The figure is the user's: it is used as the file says. A figure that this machine
-// beats makes every wait short, which a chip at the limit of its timing won't take;
-// one twice too large makes every wait twice as long. Either is named once.
+// The figure is the user's: it is used as the file says, and the clock keeps every
+// wait right whatever it holds. One far too small leaves the waits to the clock alone,
+// which ends each a read late; one too large makes the countdown overshoot the short
+// waits. Either is named once.
 void judge_cached_figure(int32_t figure) {
   double measured = quick_count();
   if (measured <= 0) return;
-  const char* waits = measured > figure * SHORT_WAIT_TOLERANCE ? "short" : figure > 2 * measured ? "long" : nullptr;
-  if (waits)
+  const char* what = figure < measured * FIGURE_FAR_TOO_SMALL ? "waits stay right but run longer than needed"
+                     : figure > measured * FIGURE_TOO_LARGE   ? "the countdown overshoots and waits run long"
+                                                              : nullptr;
+  if (what)
     std::fprintf(stderr, "Warning: %s holds %d but this machine counts about %.0f loops per microsecond,"
-                 " so every wait will be %s - delete %s to calibrate again\n", CACHE_FILE, figure, measured,
-                 waits, CACHE_FILE);
+                 " so %s - delete %s to calibrate again\n", CACHE_FILE, figure, measured, what, CACHE_FILE);
 }
 
 int32_t clamp_figure(double loops) {
@@ -135,18 +179,21 @@ uint64_t delay_iterations(int64_t n) {
   return static_cast<uint64_t>(n) * static_cast<uint64_t>(loops_per_us);
 }
 
+// A wait ends when the clock says so, whatever the figure: a figure of 1, one from
+// another machine, or one that a processor now a step faster makes too small. Only a
+// port that checks no timing (a simulated board in timing=fast) lets the figure alone
+// decide, so that test runs with a figure of 1 take no time.
 void delay_us(int64_t n) {
-  // The product may leave 32 bits (a wait of minutes); spin it in pieces rather than
-  // let it wrap to a short wait. A piece is some ten milliseconds of countdown, so a
-  // Ctrl-C in a long wait is answered at once; the check between pieces costs one load.
-  constexpr uint64_t PIECE = uint64_t{1} << 24;
-  uint64_t total = delay_iterations(n);
-  while (total > 0) {
-    uint32_t piece = total > PIECE ? static_cast<uint32_t>(PIECE) : static_cast<uint32_t>(total);
-    spin(piece);
-    total -= piece;
-    check_interrupt();
+  if (n <= 0) return;
+  asked_us += static_cast<uint64_t>(n);
+  if (port_allows_short_waits()) {
+    count_down(delay_iterations(n));
+    return;
   }
+  const int64_t start = clock_ticks();
+  const int64_t ticks = ticks_for(n);
+  count_down(countdown_share(n), start, ticks);
+  while (clock_ticks() - start <= ticks) check_interrupt();
 }
 
 // The countdown is timed on the processor time that this program used (the C
@@ -177,10 +224,11 @@ void calibrate_delay() {
   if (std::FILE* cache = std::fopen(CACHE_FILE, "r")) {
     int32_t figure = read_calibration(cache);
     std::fclose(cache);
-    // A file without a positive figure is no calibration: measure again.
+    // A file without a positive figure is no calibration: measure again. Where the
+    // figure alone paces the waits (a port that checks no timing), any figure is fine.
     if (figure > 0) {
       loops_per_us = figure;
-      judge_cached_figure(figure);
+      if (!port_allows_short_waits()) judge_cached_figure(figure);
       return;
     }
   }
@@ -195,8 +243,9 @@ void calibrate_delay() {
     std::printf(".");
     std::fflush(stdout);
   }
-  // Rounded up, as a figure one short would make every wait short by as much.
-  loops_per_us = clamp_figure(std::ceil(fastest * CALIBRATION_MARGIN));
+  // The machine's own count, with no margin: the clock, not the figure, keeps the
+  // waits from being short, and the countdown's share keeps them from running long.
+  loops_per_us = clamp_figure(fastest);
   std::FILE* out = std::fopen(CACHE_FILE, "w");
   if (!out || std::fprintf(out, "%d", loops_per_us) < 0 || std::fclose(out) != 0) {
     std::fprintf(stderr, "\nCan't write %s - the measured figure holds for this run only\n", CACHE_FILE);

@@ -15,11 +15,17 @@ extern int32_t loops_per_us;  // countdown iterations per microsecond
 void use_scratch_countdown(bool on);
 
 void spin(uint32_t count);
-// Iterations that delay_us(n) spins: n x loops_per_us in 64 bits, 0 for n <= 0.
+// n x loops_per_us in 64 bits, 0 for n <= 0: the iterations of a wait of n
+// microseconds on the figure alone.
 uint64_t delay_iterations(int64_t n);
 // Total iterations spun so far, counted per call, not per iteration.
 extern uint64_t spun_iterations;
-// Waits n units of about a microsecond: n x loops_per_us iterations, however large.
+// Total microseconds asked of delay_us so far.
+extern uint64_t asked_us;
+// Waits n microseconds, busy: returns once the monotonic clock shows at least n
+// microseconds since the call, whatever loops_per_us holds, which only sets how much
+// of the wait a countdown covers before the clock ends it. On a port that checks no
+// timing (port_allows_short_waits) it is n x loops_per_us iterations and nothing more.
 void delay_us(int64_t n);
 double measure_loop_speed();
 // The figure of an open calibration file: its first decimal integer when that is

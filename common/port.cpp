@@ -46,9 +46,13 @@ int bind_port_library_named(const char* name) {
   if (!port_table.handle) {
     bind_error = file + ": " + last_loader_error();
     for (void*& s : port_table.slots) s = nullptr;
+    port_table.short_waits_entry = nullptr;
+    port_table.short_waits = -1;
     return 1;
   }
   for (int i = 0; i < PORT_ENTRY_COUNT; ++i) port_table.slots[i] = find_symbol(port_table.handle, port_entry_names[i]);
+  port_table.short_waits_entry = find_symbol(port_table.handle, SHORT_WAITS_ENTRY);
+  port_table.short_waits = -1;
   std::atexit(release_port_library);
   return 0;
 }
@@ -60,6 +64,8 @@ void release_port_library() {
   void* handle = port_table.handle;
   port_table.handle = nullptr;
   for (void*& s : port_table.slots) s = nullptr;
+  port_table.short_waits_entry = nullptr;
+  port_table.short_waits = -1;
   std::fflush(stdout);
   unload_library(handle);
 }
@@ -98,6 +104,12 @@ void SetPortBit(uint16_t port, uint8_t bit) {
 void ClrPortBit(uint16_t port, uint8_t bit) {
   call_port_write(slot(ENTRY_CLR_PORT_BIT), static_cast<short>(port), static_cast<char>(bit));
   check_interrupt();
+}
+
+bool ask_short_waits() {
+  void* fn = port_table.handle ? port_table.short_waits_entry : nullptr;
+  port_table.short_waits = fn && reinterpret_cast<ShortWaitsFn>(fn)() == 1 ? 1 : 0;
+  return port_table.short_waits == 1;
 }
 
 bool write_port_register(uint16_t port, uint8_t value) {

@@ -23,9 +23,16 @@ extern const char* const port_entry_names[PORT_ENTRY_COUNT];
 // as it found it.
 using PortProbeFn = short(PORT_CALL*)();
 
+// Our own library also answers whether its port needs real waits (below); the closed
+// Windows library has no such entry, and its port is real hardware.
+constexpr const char* SHORT_WAITS_ENTRY = "WaitsMayBeShort";
+using ShortWaitsFn = short(PORT_CALL*)();
+
 struct PortTable {
   void* handle = nullptr;
   void* slots[PORT_ENTRY_COUNT] = {};
+  void* short_waits_entry = nullptr;  // null when the library lacks it
+  int short_waits = -1;               // its answer: -1 not asked yet, 0 or 1
 };
 
 extern PortTable port_table;
@@ -50,6 +57,16 @@ void open_port_then_drop_root(void (*at_open)() = nullptr);
 void SetPortBit(uint16_t port, uint8_t bit);
 void ClrPortBit(uint16_t port, uint8_t bit);
 int16_t GetPortBit(uint16_t port, uint8_t bit);
+
+// True only when the library says its port is a simulated board that checks no
+// timing: the programs' waits may then run on the loop count alone. Asked once per
+// binding, at the first need (a wait, or the judging of a cached figure); the library
+// opens its port then, if no port call did. No library, or one without the entry,
+// means a real port and real waits.
+bool ask_short_waits();
+inline bool port_allows_short_waits() {
+  return port_table.short_waits < 0 ? ask_short_waits() : port_table.short_waits == 1;
+}
 
 // A whole register in one write (PortOut), for a start-up that must not pass through
 // intermediate line states. False, and nothing written, when the library lacks PortOut

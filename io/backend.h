@@ -29,6 +29,8 @@ class Backend {
   // False once the port stopped answering (a device gone mid-run); error() says why.
   virtual bool ok() const { return true; }
   virtual std::string error() const { return {}; }
+  // True only for a simulated board that checks no timing: waits may then be short.
+  virtual bool waits_may_be_short() const { return false; }
 };
 
 // Opens the port that the LPT1 setting names. On failure returns null and puts one

@@ -26,6 +26,7 @@ constexpr int PROGRAM_BASE = 0x378;
 
 std::unique_ptr<io::Backend> backend;
 bool open_tried = false;
+std::string open_failure;  // why the port could not be opened, for every later call
 
 // Set once a port failure is ending the program. The program's exit handlers may
 // still drive lines (varnprog raises RESET so the target runs): those calls reach
@@ -39,8 +40,6 @@ bool stopping = false;
   std::fprintf(stderr, "\n%s\n", message.c_str());
   std::exit(2);
 }
-
-std::string open_failure;  // why the port could not be opened
 
 // Set when a signal ended the wait for a port that another program held. The program
 // is stopping (both programs stop at every signal they catch, right after the port
@@ -181,6 +180,11 @@ short PORT_CALL GetPortBit(short port, char bit) { return (read_byte(port) & mas
 short PORT_CALL IsDriverInstalled(void) {
   io::Backend* b = try_port();
   return b && b->ok() ? 1 : 0;
+}
+
+short PORT_CALL WaitsMayBeShort(void) {
+  io::Backend* b = try_port();
+  return b && b->ok() && b->waits_may_be_short() ? 1 : 0;
 }
 
 }  // extern "C"

@@ -19,7 +19,7 @@ struct Pavolt {
     options.input = input;
     options.chunks = std::move(chunks);
     options.gcal = gcal;
-    options.env = {{"LPT1", "sim:report=report.txt" + board}};
+    options.env = {{"LPT1", "sim:timing=fast,report=report.txt" + board}};
     result = run_program("pavolt", options, dir);
     report = dir.read("report.txt");
     EXPECT_FALSE(result.timed_out);
@@ -126,7 +126,7 @@ TEST(PavoltCommandLine, ArgumentsRunInOrderUntilE) {
 TEST(PavoltBoard, SingleStepsDriverBytesAndAuxOutputs) {
   Pavolt p;
   p.run({"-sxc", "-SXC", "-sx", "-sq", "-sa", "-cy1\xe9", "-M51", "-m53", "-M55", "-M56", "-M57", "-m58"}, "",
-        ",timing=fast,trace=board.vcd");
+        ",trace=board.vcd");
   std::string trace = p.dir.read("board.vcd");
   for (const char* name : {" X_STEP $end", " A_DIR $end", " AUX4 $end", " Z_LIMIT $end", " ESTOP $end"})
     EXPECT_NE(trace.find(name), std::string::npos) << name;

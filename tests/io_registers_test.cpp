@@ -86,6 +86,18 @@ TEST(SimOptions, UnknownBoardOrPortSettingIsRefusedWithOneLine) {
   EXPECT_EQ(message.find('\n'), std::string::npos);
 }
 
+// Only a board that checks no timing lets the programs' waits be short.
+TEST(SimOptions, OnlyFastTimingLetsWaitsBeShort) {
+  for (auto [setting, short_waits] : {std::pair{"sim:timing=fast", true}, {"sim:board=stepper,timing=fast", true},
+                                      {"sim", false}, {"sim:strict=1", false}, {"sim:board=stepper", false},
+                                      {"sim:timing=real", false}}) {
+    std::string message;
+    auto port = io::open_backend(setting, message);
+    ASSERT_NE(port, nullptr) << setting << ": " << message;
+    EXPECT_EQ(port->waits_may_be_short(), short_waits) << setting;
+  }
+}
+
 // fail_reads=N: from the Nth status read on the port stops answering, with the
 // first reason kept, while writes still reach the board.
 TEST(SimRegisters, StatusReadsFailFromTheNamedRead) {

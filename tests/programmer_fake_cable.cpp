@@ -77,7 +77,8 @@ FakePort::FakePort() : cable(the_cable) {
   port_table.slots[ENTRY_SET_PORT_BIT] = reinterpret_cast<void*>(&fake_set);
   port_table.slots[ENTRY_CLR_PORT_BIT] = reinterpret_cast<void*>(&fake_clr);
   port_table.slots[ENTRY_GET_PORT_BIT] = reinterpret_cast<void*>(&fake_get);
-  loops_per_us = 1;  // keeps every wait to a few iterations
+  port_table.short_waits = 1;  // like the simulated board in timing=fast: no real waits
+  loops_per_us = 1;             // keeps every wait to a few iterations
 }
 
 FakePort::~FakePort() {
@@ -85,4 +86,5 @@ FakePort::~FakePort() {
   port_table.slots[ENTRY_SET_PORT_BIT] = nullptr;
   port_table.slots[ENTRY_CLR_PORT_BIT] = nullptr;
   port_table.slots[ENTRY_GET_PORT_BIT] = nullptr;
+  port_table.short_waits = -1;
 }

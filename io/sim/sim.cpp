@@ -60,6 +60,7 @@ class SimBackend : public Backend {
 
   bool ok() const override { return error_.empty(); }
   std::string error() const override { return error_; }
+  bool waits_may_be_short() const override { return board_->fast_timing(); }
 
  private:
   // Control bits 0, 1 and 3 are inverted between register and pin; bit 2 is not.

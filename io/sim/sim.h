@@ -79,6 +79,8 @@ class Board {
   virtual void write_report(std::FILE* out) = 0;
   // At close, before the report: save what must persist. False with a message on failure.
   virtual bool finish(std::string& message) { (void)message; return true; }
+  // True in timing=fast: the board checks no timing, so the programs' waits may be short.
+  virtual bool fast_timing() const { return false; }
 };
 
 // Board factories. Each takes its own keys from `options`; `trace` is null without trace=.

@@ -60,7 +60,8 @@ int level(uint8_t pins, int bit) { return (pins >> bit) & 1; }
 
 class StepperBoard : public Board {
  public:
-  StepperBoard(Trace* trace, uint8_t closed_mask) : trace_(trace), closed_mask_(closed_mask) {
+  StepperBoard(Trace* trace, uint8_t closed_mask, bool fast)
+      : trace_(trace), closed_mask_(closed_mask), fast_(fast) {
     pins_.data = POWER_UP_DATA_PINS;
     pins_.control = POWER_UP_CONTROL_PINS;
     if (!trace_) return;
@@ -98,6 +99,8 @@ class StepperBoard : public Board {
       if (closed_mask_ & (1u << s.status_bit)) closed += std::string(closed.empty() ? "" : "+") + s.name;
     return "stepper board, " + (closed.empty() ? std::string("all switches open") : "closed: " + closed);
   }
+
+  bool fast_timing() const override { return fast_; }
 
   void write_report(std::FILE* out) override {
     for (size_t i = 0; i < axes_.size(); ++i) {
@@ -152,6 +155,7 @@ class StepperBoard : public Board {
 
   Trace* trace_;
   uint8_t closed_mask_;
+  bool fast_;  // timing=fast
   Pins pins_;
   std::array<Axis, 4> axes_;
   std::array<int, 4> trace_aux_ = {-1, -1, -1, -1};
@@ -187,14 +191,14 @@ bool parse_closed(const std::string& text, uint8_t& mask, std::string& message) 
 std::unique_ptr<Board> make_stepper_board(Options& options, Trace* trace, std::string& message) {
   uint8_t closed = 0;
   if (!parse_closed(options.take("closed"), closed, message)) return nullptr;
-  // The board answers at once whatever the timing; the key is taken so that the
-  // same LPT1 setting serves both boards.
+  // The board answers at once and refuses no timing either way; timing=fast only tells
+  // the programs that their waits may be short, as on the varn board.
   std::string timing = options.take("timing", "real");
   if (timing != "real" && timing != "fast") {
     message = "LPT1=sim: timing=" + timing + " is neither real nor fast";
     return nullptr;
   }
-  return std::make_unique<StepperBoard>(trace, closed);
+  return std::make_unique<StepperBoard>(trace, closed, timing == "fast");
 }
 
 }  // namespace io::sim

@@ -63,6 +63,7 @@ class VarnBoard : public Board {
   std::string describe() const override;
   void write_report(std::FILE* out) override;
   bool finish(std::string& message) override;
+  bool fast_timing() const override { return settings_.fast; }
   // The chip powers up with the fuses it has been given (table, factory or state file).
   void power_on();
 
