@@ -112,6 +112,12 @@ bool parse_base(const char* text, unsigned& base) {
   return true;
 }
 
+// Whether the LPT1 setting names the simulated boards.
+bool names_sim(const char* setting) {
+  std::string text = setting ? setting : "";
+  return text == "sim" || text.rfind("sim:", 0) == 0;
+}
+
 uint8_t mask_of(char bit) { return static_cast<uint8_t>(1u << (static_cast<unsigned>(bit) & 7u)); }
 
 }  // namespace
@@ -121,7 +127,7 @@ namespace io {
 std::unique_ptr<Backend> open_backend(const char* setting, std::string& message) {
   std::string text = setting ? setting : "";
   if (text.empty()) return open_ppdev("/dev/parport0", message);
-  if (text == "sim" || text.rfind("sim:", 0) == 0) return open_sim(text.size() > 4 ? text.substr(4) : "", message);
+  if (names_sim(setting)) return open_sim(text.size() > 4 ? text.substr(4) : "", message);
   if (text == "direct" || text.rfind("direct:", 0) == 0) {
     unsigned base = PROGRAM_BASE;
     if (text != "direct" && !parse_base(text.c_str() + 7, base)) {
@@ -182,7 +188,11 @@ short PORT_CALL IsDriverInstalled(void) {
   return b && b->ok() ? 1 : 0;
 }
 
+// Only a simulated board can check no timing. A real port is not opened just to say
+// no: the answer may be asked before the program's first port operation, and a ppdev
+// claim drives the control lines (pavolt's aux outputs) until the program writes them.
 short PORT_CALL WaitsMayBeShort(void) {
+  if (!open_tried && !names_sim(std::getenv("LPT1"))) return 0;
   io::Backend* b = try_port();
   return b && b->ok() && b->waits_may_be_short() ? 1 : 0;
 }

@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   init_part_table();
   reset_settings();
   print_banner();
-  // Before calibration, so this wait runs on the uncalibrated loop count.
+  // Before calibration: the clock ends this wait, so it needs no figure.
   raise_reset_line();
   target_released = 1;
   if (argc < 2) interactive_mode();
