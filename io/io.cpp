@@ -19,6 +19,7 @@
 #include <string>
 
 #include "backend.h"
+#include "platform.h"
 
 namespace {
 
@@ -127,7 +128,17 @@ namespace io {
 std::unique_ptr<Backend> open_backend(const char* setting, std::string& message) {
   std::string text = setting ? setting : "";
   if (text.empty()) return open_ppdev("/dev/parport0", message);
-  if (names_sim(setting)) return open_sim(text.size() > 4 ? text.substr(4) : "", message);
+  if (names_sim(setting)) {
+    // The simulated board reads and writes the files its settings name (state, trace,
+    // report) as the process opens the port: in a set-id program, with rights the user
+    // doesn't have. It needs none, so such a program doesn't offer it.
+    if (running_set_id()) {
+      message = "LPT1=" + text + ": the simulated board needs no special rights - run a copy of the program "
+                "that is not installed set-user-id";
+      return nullptr;
+    }
+    return open_sim(text.size() > 4 ? text.substr(4) : "", message);
+  }
   if (text == "direct" || text.rfind("direct:", 0) == 0) {
     unsigned base = PROGRAM_BASE;
     if (text != "direct" && !parse_base(text.c_str() + 7, base)) {

@@ -11,4 +11,7 @@ double monotonic_microseconds();
 bool rename_over(const std::string& from, const std::string& to, std::string& message);
 // A temporary name beside `path`, unique to this process.
 std::string temporary_name(const std::string& path);
+// True in a program installed set-user-id or set-group-id and run by someone the id is
+// not: its environment is the user's, its rights are not.
+bool running_set_id();
 }  // namespace io

@@ -1,4 +1,5 @@
 // Operating-system services of the port library on Linux.
+#include <sys/auxv.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -34,5 +35,7 @@ bool rename_over(const std::string& from, const std::string& to, std::string& me
 std::string temporary_name(const std::string& path) {
   return path + ".tmp" + std::to_string(static_cast<long>(getpid()));
 }
+
+bool running_set_id() { return getauxval(AT_SECURE) != 0; }
 
 }  // namespace io

@@ -53,4 +53,6 @@ std::string temporary_name(const std::string& path) {
   return path + ".tmp" + std::to_string(static_cast<unsigned long>(GetCurrentProcessId()));
 }
 
+bool running_set_id() { return false; }  // Windows has no set-id programs
+
 }  // namespace io

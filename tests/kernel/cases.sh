@@ -130,6 +130,15 @@ echo x_resolution 0.001 >pavoltconfig.txt && chmod 600 pavoltconfig.txt
 env SUDO_UID=1000 SUDO_GID=1000 $B/pavolt -m51 </dev/null >out 2>err
 check "sudo" "pavolt: root's own configuration refused to the user" "$? $(grep -c 'pavoltconfig.txt: Permission denied' err)" "2 1"
 rm pavoltconfig.txt
+# Installed set-user-id root, run by a user outside group lp: the port opens with
+# root's rights and the rest runs as the user; the simulated board, which needs no
+# rights and reads and writes the files its settings name, is not offered.
+mkdir /tmp/suid && cp $B/varnprog $B/libio.so /tmp/suid/ && chmod 4755 /tmp/suid/varnprog
+as user /tmp/suid/varnprog -lflog.txt </dev/null >out 2>err
+check setuid "status, log owner" "$? $(stat -c %u:%g log.txt)" "0 1000:1000"
+as user LPT1=sim:state=/tmp/w/out /tmp/suid/varnprog -i </dev/null >out 2>err
+check setuid "simulated board refused" "$? $(grep -c 'needs no special rights' err)" "2 1"
+rm -f log.txt
 cd /tmp/w
 
 check kernel "parport and ppdev lines since boot" "$(dmesg | tail -n +$((boot_log + 1)) | grep -ciE 'parport|ppdev')" 0
