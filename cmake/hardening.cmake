@@ -16,6 +16,9 @@
 # space randomisation (--dynamicbase, and --high-entropy-va for 64 bits) and a stack
 # and heap that don't execute (--nxcompat).
 option(VARN_HARDENING "Build with the distribution's hardening flags" ON)
+# Whether this build has every feature a package build has, which the package's
+# hardening checks hold it to: hardening on, an optimised build type, no sanitizers.
+set(VARN_FULLY_HARDENED OFF)
 if(NOT VARN_HARDENING)
   return()
 endif()
@@ -75,6 +78,8 @@ if(NOT WIN32)
 endif()
 if(varn_sanitized)
   set(varn_fortify "(no fortify beside the sanitizers)")
+elseif(varn_fortify AND CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo|MinSizeRel)$")
+  set(VARN_FULLY_HARDENED ON)
 endif()
 string(JOIN " " varn_hardening_compile ${varn_hard_cxx} ${varn_hard_cpp} ${varn_fortify})
 string(JOIN " " varn_hardening_link ${varn_hard_ld})

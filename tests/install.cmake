@@ -6,8 +6,9 @@ foreach(check install man package lintian hardening)
   add_test(NAME release_${check}
            COMMAND ${CMAKE_COMMAND} -DCHECK=${check} -DBUILD_DIR=${CMAKE_BINARY_DIR}
                    -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -DSCRATCH=${CMAKE_BINARY_DIR}/release-${check}
-                   -P ${varn_install_script})
+                   -DHARDENED=${VARN_FULLY_HARDENED} -P ${varn_install_script})
   # Skipped, not passed, when the tool a check needs (groff, dpkg-deb, lintian,
-  # hardening-check) is missing.
+  # hardening-check) is missing, or, for the hardening checks, in a build that is not
+  # built as a package is (a sanitizer or debug build).
   set_tests_properties(release_${check} PROPERTIES SKIP_REGULAR_EXPRESSION "SKIPPED: " TIMEOUT 300)
 endforeach()
