@@ -73,7 +73,6 @@ std::string open_failure(unsigned base, int err, bool root) {
 // The ECR, 0x400 above the base: its bits 7..5 are the mode, bits 4..2 settings kept
 // as they are, bits 1..0 the FIFO's state (full, empty), read only.
 constexpr unsigned ECR_OFFSET = 0x402;
-constexpr uint8_t ECR_MODE = 0xE0;
 constexpr uint8_t ECR_SETTINGS = 0x1C;
 constexpr uint8_t ECR_FIFO = 0x03;
 constexpr uint8_t ECR_FIFO_EMPTY = 0x01;
