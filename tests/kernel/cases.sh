@@ -34,6 +34,7 @@ many_i=$(yes -- -i | head -n 400 | tr '\n' ' ')
 # A run stopped by a signal in the middle of its identifications: RESET goes high
 # again, and the port is free for the next program at once.
 stopped() {  # CASE SIGNAL [env]
+  : >err  # before the start: the last case's lines must not pass for this one's
   env $3 $B/varnprog $many_i >out 2>err </dev/null &
   pid=$!
   await err "No target answered" && usleep 300000
@@ -73,6 +74,7 @@ holder=$!
 exec 3>keys
 await holder "Type 'e'"
 check busy "holder" "$(active)" ppdev0
+: >err
 $B/varnprog -h >out 2>err </dev/null &
 waiter=$!
 guard $waiter
@@ -84,6 +86,7 @@ check busy "waiter's notice, once" "$(grep -c 'held by ppdev0 (another program) 
 kill -INT $waiter; wait $waiter
 check busy "waiter stopped by Ctrl-C" $? 130
 check busy "holder's lines, untouched by the waiter's exit (Aux1 on)" "$(latch)" "00 .. .9"
+: >err
 $B/varnprog -h >out 2>err </dev/null &
 waiter=$!
 guard $waiter
