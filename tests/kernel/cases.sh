@@ -68,17 +68,20 @@ check SIGPIPE "latch after" "$(latch)" "[0-9a-f][4567cdef] .. .."
 check SIGPIPE "port holder after" "$(active)" none
 
 # A second program while pavolt holds the port at its prompt.
+start_waiter() {  # a varnprog started in the background, once it says it waits
+  : >err
+  $B/varnprog -h >out 2>err </dev/null &
+  waiter=$!
+  guard $waiter
+  await err "waiting"
+}
 mkfifo keys
 $B/pavolt <keys >holder 2>&1 &
 holder=$!
 exec 3>keys
 await holder "Type 'e'"
 check busy "holder" "$(active)" ppdev0
-: >err
-$B/varnprog -h >out 2>err </dev/null &
-waiter=$!
-guard $waiter
-await err "waiting"
+start_waiter
 echo m51 >&3
 await holder "m51"
 check busy "holder answers while another waits" $? 0
@@ -86,11 +89,7 @@ check busy "waiter's notice, once" "$(grep -c 'held by ppdev0 (another program) 
 kill -INT $waiter; wait $waiter
 check busy "waiter stopped by Ctrl-C" $? 130
 check busy "holder's lines, untouched by the waiter's exit (Aux1 on)" "$(latch)" "00 .. .9"
-: >err
-$B/varnprog -h >out 2>err </dev/null &
-waiter=$!
-guard $waiter
-await err "waiting"
+start_waiter
 echo e >&3
 wait $holder
 check busy "holder's status after e" $? 1
