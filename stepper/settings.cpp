@@ -151,27 +151,37 @@ void read_float(ConfigWords& words, const ConfigKey& key) {
   }
 }
 
-// The word after an enable or direction key is its value, whatever it holds.
+// A flag that one of two words sets (on or off, cw or ccw); any other word is refused.
+struct FlagWords {
+  const char* name[2];
+  uint8_t value[2];
+};
+constexpr FlagWords ENABLE_WORDS = {{"on", "off"}, {1, 0}};
+constexpr FlagWords DIRECTION_WORDS = {{"cw", "ccw"}, {DIRECTION_CW, DIRECTION_CCW}};
+
+void read_flag(ConfigWords& words, const ConfigKey& key, const FlagWords& choice, char* value) {
+  uint8_t& flag = settings.*key.flag;
+  const char* kept = flag == choice.value[0] ? choice.name[0] : choice.name[1];
+  if (!value_word(words, key, value, kept)) return;
+  for (int i = 0; i < 2; ++i) {
+    if (strcasecmp(value, choice.name[i]) == 0) {
+      flag = choice.value[i];
+      return;
+    }
+  }
+  words.refuse(key, std::string(value) + " is neither " + choice.name[0] + " nor " + choice.name[1], kept);
+}
+
+// The word after an enable, direction or step-mode key is its value, whatever it holds.
 void read_word_value(ConfigWords& words, const ConfigKey& key) {
   char value[CONFIG_WORD_CAPACITY];
   switch (key.kind) {
-    case KEY_ENABLE: {
-      uint8_t& flag = settings.*key.flag;
-      if (!value_word(words, key, value, flag == 1 ? "on" : "off")) return;
-      if (strcasecmp(value, "on") == 0) flag = 1;
-      else if (strcasecmp(value, "off") == 0) flag = 0;
-      else words.refuse(key, std::string(value) + " is neither on nor off", flag == 1 ? "on" : "off");
+    case KEY_ENABLE:
+      read_flag(words, key, ENABLE_WORDS, value);
       break;
-    }
-    case KEY_DIRECTION: {
-      uint8_t& flag = settings.*key.flag;
-      const char* kept = flag == DIRECTION_CW ? "cw" : "ccw";
-      if (!value_word(words, key, value, kept)) return;
-      if (strcasecmp(value, "cw") == 0) flag = DIRECTION_CW;
-      else if (strcasecmp(value, "ccw") == 0) flag = DIRECTION_CCW;
-      else words.refuse(key, std::string(value) + " is neither cw nor ccw", kept);
+    case KEY_DIRECTION:
+      read_flag(words, key, DIRECTION_WORDS, value);
       break;
-    }
     case KEY_STEP_MODE: {
       char& letter = settings.*key.letter;
       if (!value_word(words, key, value, std::string(1, letter))) return;
