@@ -83,8 +83,8 @@ constexpr double FIGURE_TOO_LARGE = 2.0;
 // core slowed some of the countdown's runs 2.3 times on a shared virtual machine; with
 // 3/4 of the loops counted down a 64 KiB download took 1.09 to 1.13 times its waits in
 // processor time, with half 1.08, as with the clock alone.) The clock ends the wait
-// within one of its reads (some 25 ns on Linux), so a good figure's wait runs a read or
-// two over its length.
+// within one of its reads (some 12 ns on Linux from the time-stamp counter), so a good
+// figure's wait runs a read or two over its length.
 uint64_t countdown_share(int64_t n) {
   // Beyond some 35 minutes the clock alone goes on; the product stays in 64 bits.
   constexpr int64_t COUNTED_US_MAX = int64_t{1} << 31;

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <fstream>
 
+#include "../common/tsc.h"
 #include "platform.h"
 
 namespace io {
@@ -19,7 +20,13 @@ std::string program_name() {
   return name;
 }
 
+// The time-stamp counter where the kernel keeps CLOCK_MONOTONIC by it, read ordered
+// (never ahead of the program's last read of its own clock) and at the least rate it
+// was measured to run: an interval the board times is never shorter than the one the
+// program's clock measured, and a port write costs a third less than with the vDSO.
 double monotonic_microseconds() {
+  static const double us_per_count = tsc_clock().usable ? 1 / tsc_clock().low_per_us : 0;
+  if (us_per_count > 0) return static_cast<double>(tsc_read_ordered()) * us_per_count;
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
