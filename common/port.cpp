@@ -75,8 +75,8 @@ void open_port_then_drop_root(void (*at_open)()) {
   int plan = plan_root_drop(reason);
   if (plan == 0) return;
   if (plan > 0) {
-    // An open port stays usable without root's rights: a claimed ppdev descriptor, and
-    // the I/O permission ioperm granted. A port that fails to open is reported by the
+    // An open port stays usable without root's rights or capabilities: a claimed ppdev
+    // descriptor, and the I/O permission ioperm granted. A port that fails to open is reported by the
     // first port call, as in any run; a library without the entry opens its port then,
     // with the user's rights. Either way no file is touched as root.
     void* open_port = port_table.slots[ENTRY_IS_DRIVER_INSTALLED];
@@ -88,8 +88,12 @@ void open_port_then_drop_root(void (*at_open)()) {
     if (dropped) return;
   }
   std::fflush(stdout);
-  std::fprintf(stderr, "Can't give up root's rights for the invoking user's (%s) - stopping before anything "
-                       "runs as root\n", reason.c_str());
+  if (plan == 2)
+    std::fprintf(stderr, "Can't give up the capabilities the program holds (%s) - stopping before anything "
+                         "runs with them\n", reason.c_str());
+  else
+    std::fprintf(stderr, "Can't give up root's rights for the invoking user's (%s) - stopping before anything "
+                         "runs as root\n", reason.c_str());
   std::exit(2);
 }
 

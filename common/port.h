@@ -44,8 +44,9 @@ int bind_port_library_named(const char* name);
 void release_port_library();
 
 // For a run that holds root's rights for another user (started through sudo, or
-// setuid root): opens the port now, through the library's IsDriverInstalled, gives
-// the rights up for the user's, and runs `at_open` (the program's first write, where
+// setuid root), or an ordinary user's run that holds capabilities: opens the port now,
+// through the library's IsDriverInstalled, gives the rights up for the user's own, and
+// runs `at_open` (the program's first write, where
 // the open itself changes lines) when the port opened. Call it right after the binding,
 // before any file is read or written. A drop that can't be done ends the program with
 // one line and status 2. Any other run is left as it is, its port opened by the first

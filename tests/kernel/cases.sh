@@ -141,6 +141,46 @@ check setuid "status, log owner" "$? $(stat -c %u:%g log.txt)" "0 1000:1000"
 as user LPT1=sim:state=/tmp/w/out /tmp/suid/varnprog -i </dev/null >out 2>err
 check setuid "simulated board refused" "$? $(grep -c 'needs no special rights' err)" "2 1"
 rm -f log.txt
+# Capabilities instead of root, for the user outside group lp: given to a copy's file
+# (cap_sys_rawio opens the registers, cap_dac_override /dev/parport0) or handed down as
+# ambient ones. The port opens with them and then every one is gone: pavolt, waiting
+# at its prompt, shows empty sets and still drives the port (ioperm's grant and the
+# ppdev claim outlive them); what varnprog writes is the user's. A copy with file
+# capabilities runs set-id, as a setuid one: the simulated board is not offered.
+# (/tmp's tmpfs keeps the security.capability attribute that setcap writes.)
+ambient() {  # a shell line as user, with cap_dac_override in its ambient set
+  /usr/sbin/capsh --inh=cap_dac_override --user=user --addamb=cap_dac_override --shell=/bin/sh -- -c "$*"
+}
+capable() {  # CASE LPT1 RUNNER FOLDER
+  $3 "env LPT1=$2 $4/varnprog -lflog.txt" </dev/null >out 2>err
+  check "$1" "varnprog status, log owner, latch after" "$? $(stat -c %u:%g log.txt) $(latch)" \
+    "0 1000:1000 [0-9a-f][4567cdef] .. .."
+  # The user's shell gives pavolt its own process id: the one to look at.
+  rm -f log.txt holder keys pid && mkfifo -m 644 keys
+  $3 "echo \$\$ >pid && exec env LPT1=$2 $4/pavolt <keys >holder 2>&1" &
+  holder=$!
+  exec 3>keys
+  await holder "Type 'e'"
+  guard $(cat pid)
+  check "$1" "pavolt's capabilities at its prompt (Inh Prm Eff Amb)" \
+    "$(awk '/^Cap(Inh|Prm|Eff|Amb)/ { printf "%s ", $2 }' /proc/$(cat pid)/status)" "(0{16} ){4}"
+  echo m51 >&3
+  await holder m51
+  check "$1" "pavolt's lines after m51 (Aux1 on)" "$(latch)" "00 .. .9"
+  echo e >&3
+  exec 3>&-
+  wait $holder
+  check "$1" "pavolt's status after e" $? 1
+}
+for cap in cap_sys_rawio:direct cap_dac_override:/dev/parport0; do
+  d=/tmp/${cap%%:*} && mkdir $d && cp $B/varnprog $B/pavolt $B/libio.so $d/
+  /usr/sbin/setcap ${cap%%:*}+ep $d/varnprog ${cap%%:*}+ep $d/pavolt
+  check "file ${cap%%:*}" "setcap" $? 0
+  capable "file ${cap%%:*}" ${cap#*:} "as user" $d
+  as user LPT1=sim:state=/tmp/w/out $d/varnprog -i </dev/null >out 2>err
+  check "file ${cap%%:*}" "simulated board refused" "$? $(grep -c 'needs no special rights' err)" "2 1"
+done
+capable "ambient cap_dac_override" /dev/parport0 ambient $B
 cd /tmp/w
 
 check kernel "parport and ppdev lines since boot" "$(dmesg | tail -n +$((boot_log + 1)) | grep -ciE 'parport|ppdev')" 0

@@ -17,6 +17,8 @@ skip() {
 for tool in qemu-system-x86_64 busybox modprobe depmod cpio dpkg-deb apt-get; do
   command -v $tool >/dev/null || skip "no $tool (apt-get install qemu-system-x86 busybox-static kmod cpio)"
 done
+# The guest gives programs capabilities with the host's tools, from where it finds them.
+[ -x /usr/sbin/setcap ] && [ -x /usr/sbin/capsh ] || skip "no /usr/sbin/setcap or capsh (apt-get install libcap2-bin)"
 case $build in *[[:space:]]*) echo "kernel rig: the build folder's path must have no blanks"; exit 1 ;; esac
 busybox=$(command -v busybox)
 ldd "$busybox" >/dev/null 2>&1 && skip "$busybox is not the static build (apt-get install busybox-static)"
