@@ -76,9 +76,9 @@ void open_port_then_drop_root(void (*at_open)()) {
   if (plan == 0) return;
   if (plan > 0) {
     // An open port stays usable without root's rights or capabilities: a claimed ppdev
-    // descriptor, and the I/O permission ioperm granted. A port that fails to open is reported by the
-    // first port call, as in any run; a library without the entry opens its port then,
-    // with the user's rights. Either way no file is touched as root.
+    // descriptor, and the I/O permission ioperm granted. A port that fails to open is
+    // reported by the first port call, as in any run; a library without the entry opens
+    // its port then, with the user's rights. Either way no file is touched as root.
     void* open_port = port_table.slots[ENTRY_IS_DRIVER_INSTALLED];
     bool opened = open_port && reinterpret_cast<PortProbeFn>(open_port)() == 1;
     bool dropped = drop_root_rights(reason);

@@ -46,11 +46,10 @@ void release_port_library();
 // For a run that holds root's rights for another user (started through sudo, or
 // setuid root), or an ordinary user's run that holds capabilities: opens the port now,
 // through the library's IsDriverInstalled, gives the rights up for the user's own, and
-// runs `at_open` (the program's first write, where
-// the open itself changes lines) when the port opened. Call it right after the binding,
-// before any file is read or written. A drop that can't be done ends the program with
-// one line and status 2. Any other run is left as it is, its port opened by the first
-// call.
+// runs `at_open` (the program's first write, where the open itself changes lines) when
+// the port opened. Call it right after the binding, before any file is read or
+// written. A drop that can't be done ends the program with one line and status 2. Any
+// other run is left as it is, its port opened by the first call.
 void open_port_then_drop_root(void (*at_open)() = nullptr);
 
 // The three calls the programs make. With no library, or a slot left null, the first
