@@ -18,47 +18,11 @@
 
 namespace {
 
-size_t count_of(const std::string& text, const std::string& piece) {
-  size_t n = 0;
-  for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
-  return n;
-}
-
-std::string record(unsigned address, const std::string& data_hex) {
-  const unsigned count = static_cast<unsigned>(data_hex.size() / 2);
-  unsigned sum = count + (address >> 8) + (address & 0xFF);
-  for (size_t i = 0; i < data_hex.size(); i += 2) sum += static_cast<unsigned>(std::stoul(data_hex.substr(i, 2), nullptr, 16));
-  char head[16], tail[8];
-  std::snprintf(head, sizeof head, ":%02X%04X00", count, address & 0xFFFF);
-  std::snprintf(tail, sizeof tail, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-  return head + data_hex + tail;
-}
-
-RunResult varnprog_with(const TempDir& dir, const std::vector<std::string>& args, const std::string& keys = "") {
-  RunOptions options;
-  options.args = args;
-  options.env = {{"LPT1", "sim:timing=fast,report=report.txt" + (keys.empty() ? "" : "," + keys)}};
-  return run_program("varnprog", options, dir);
-}
-
-std::string report(const TempDir& dir, const std::string& key) {
-  return report_value(dir.read("report.txt"), key).value_or("(no " + key + ")");
-}
-
-bool only_expected_files(const TempDir& dir, size_t expected) {
-  size_t n = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-    (void)entry;
-    ++n;
-  }
-  return n == expected;
-}
-
-TEST(VarnprogHostileNames, FoldersGivenAsFilesAreRefusedAndLeftAlone) {
+TEST(VarnprogHostileNames, FoldersAndMissingFoldersGivenAsFilesAreRefused) {
   TempDir dir;
   std::filesystem::create_directory(dir.file("adir"));
   dir.write("adir/inside", "kept");
-  RunResult r = varnprog_with(dir, {"-dfadir", "-deadir", "-ldadir", "-ueadir", "-ufadir", "-lfadir", "fadir"});
+  RunResult r = varnprog_reported(dir, {"-dfadir", "-deadir", "-ldadir", "-ueadir", "-ufadir", "-lfadir", "fadir"});
   EXPECT_EQ(count_of(r.out, "adir: read error - download refused\n"), 3u) << r.out;
   EXPECT_EQ(count_of(r.out, "Can't open output file adir\n"), 2u) << r.out;
   EXPECT_EQ(r.out.find("Write Flash/EEPROM data"), std::string::npos) << "nothing announced";
@@ -66,10 +30,10 @@ TEST(VarnprogHostileNames, FoldersGivenAsFilesAreRefusedAndLeftAlone) {
   EXPECT_NE(r.out.find("Can't create log file adir\n"), std::string::npos);
   EXPECT_NE(r.out.find("Can't read file named: adir\n"), std::string::npos) << "no silent empty command file";
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(report(dir, "chip_erases"), "0");
-  EXPECT_EQ(report(dir, "eeprom_writes"), "0");
+  EXPECT_EQ(report_of(dir, "chip_erases"), "0");
+  EXPECT_EQ(report_of(dir, "eeprom_writes"), "0");
   EXPECT_EQ(dir.read("adir/inside"), "kept");
-  EXPECT_TRUE(only_expected_files(dir, 3)) << "adir, gcal.txt, report.txt: no temporary left";
+  EXPECT_EQ(files_in(dir).size(), 3u) << "adir, gcal.txt, report.txt: no temporary left";
 
   // Interactively the folder is refused the same way and the prompt comes back.
   RunOptions interactive;
@@ -78,6 +42,11 @@ TEST(VarnprogHostileNames, FoldersGivenAsFilesAreRefusedAndLeftAlone) {
   RunResult typed = run_program("varnprog", interactive, dir);
   EXPECT_NE(typed.out.find("-Can't read file named: adir\n\n-Signature bytes:"), std::string::npos) << typed.out;
   EXPECT_EQ(typed.status, 2);
+
+  // So is an upload into a folder that does not exist.
+  RunResult missing = varnprog_reported(dir, {"-ueno/such/folder/out.hex"});
+  EXPECT_NE(missing.out.find("Can't open output file no/such/folder/out.hex\n"), std::string::npos) << missing.out;
+  EXPECT_EQ(missing.status, 2);
 }
 
 // A word holds at most 199 characters: a keyword of two letters leaves 197 for the
@@ -88,9 +57,9 @@ TEST(VarnprogHostileNames, TheLongestNamesAWordCarriesWork) {
   const std::string up_name = std::string(193, 'u') + ".hex";
   const std::string log_name = std::string(193, 'l') + ".log";
   const std::string commands = std::string(194, 'c') + ".txt";  // 198
-  dir.write(hex_name, record(0, "0102030405060708") + ":00000001FF\n");
+  dir.write(hex_name, hex_record(0, "0102030405060708") + ":00000001FF\n");
   dir.write(commands, "i\n");
-  RunResult r = varnprog_with(dir, {"-df" + hex_name, "-ue" + up_name, "-lf" + log_name, "f" + commands});
+  RunResult r = varnprog_reported(dir, {"-df" + hex_name, "-ue" + up_name, "-lf" + log_name, "f" + commands});
   EXPECT_NE(r.out.find("\nTarget Flash matches " + hex_name + "\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Write Flash/EEPROM data to " + up_name + "\n"), std::string::npos);
   EXPECT_EQ(dir.read(up_name), ":00000001FF\n");
@@ -99,18 +68,11 @@ TEST(VarnprogHostileNames, TheLongestNamesAWordCarriesWork) {
   EXPECT_EQ(r.status, 0) << r.out;
 
   const std::string too_long = "x" + hex_name;  // df + 198 = 200 characters
-  dir.write(too_long, record(0, "0102") + ":00000001FF\n");
-  RunResult refused = varnprog_with(dir, {"-df" + too_long});
+  dir.write(too_long, hex_record(0, "0102") + ":00000001FF\n");
+  RunResult refused = varnprog_reported(dir, {"-df" + too_long});
   EXPECT_EQ(after_banner(refused), "Command word longer than 199 characters refused\n");
-  EXPECT_EQ(report(dir, "chip_erases"), "0");
+  EXPECT_EQ(report_of(dir, "chip_erases"), "0");
   EXPECT_EQ(refused.status, 2);
-}
-
-TEST(VarnprogHostileNames, AnUploadThatCantBeWrittenSaysSoAndFails) {
-  TempDir dir;
-  RunResult r = varnprog_with(dir, {"-ueno/such/folder/out.hex"});
-  EXPECT_NE(r.out.find("Can't open output file no/such/folder/out.hex\n"), std::string::npos) << r.out;
-  EXPECT_EQ(r.status, 2);
 }
 
 // 10 MiB of records: rewriting the same 4 KiB again and again loads (the last record
@@ -125,32 +87,23 @@ TEST(VarnprogHostileFiles, TenMebibyteHexFilesLoadOrAreRefusedWhole) {
     for (unsigned a = 0; a < 4096; a += 16) {
       char data[40];
       std::snprintf(data, sizeof data, "%02X%02X0000000000000000000000000000", pass & 0xFF, (a >> 4) & 0xFF);
-      again += record(a, data);
+      again += hex_record(a, data);
     }
   again += ":00000001FF\n";
   dir.write("again.hex", again);
 
-  std::string onward;
-  onward.reserve(ten_mib + 64);
-  for (unsigned a = 0; onward.size() < ten_mib; a += 16) {
-    if (a % 65536 == 0 && a != 0) {
-      char base[24];
-      const unsigned high = a >> 16;
-      std::snprintf(base, sizeof base, ":02000004%04X%02X\n", high, (0x100 - ((6 + high) & 0xFF)) & 0xFF);
-      onward += base;
-    }
-    onward += record(a & 0xFFFF, "00112233445566778899AABBCCDDEEFF");
-  }
-  dir.write("onward.hex", onward);
+  Bytes onward((ten_mib / 44 + 1) * 16);  // 44 characters a record of 16 bytes
+  for (size_t i = 0; i < onward.size(); ++i) onward[i] = static_cast<uint8_t>(i % 16 * 0x11);
+  dir.write("onward.hex", hex_text(onward));
 
-  RunResult r = varnprog_with(dir, {"-dfagain.hex", "-dfonward.hex"}, "part=ATmega48");
+  RunResult r = varnprog_reported(dir, {"-dfagain.hex", "-dfonward.hex"}, "part=ATmega48");
   EXPECT_FALSE(r.timed_out);
   EXPECT_NE(r.out.find("\nTarget Flash matches again.hex\n"), std::string::npos) << r.out.substr(0, 2000);
   // 364000 bytes fill 22750 records; five extended-address records come before them.
   EXPECT_NE(r.out.find("onward.hex line 22756: data up to 0x58df0 beyond the 364000-byte image - download refused\n"),
             std::string::npos)
       << r.out.substr(r.out.size() > 2000 ? r.out.size() - 2000 : 0);
-  EXPECT_EQ(report(dir, "chip_erases"), "1");
+  EXPECT_EQ(report_of(dir, "chip_erases"), "1");
   EXPECT_EQ(r.status, 2);
 }
 
@@ -159,15 +112,15 @@ TEST(VarnprogHostileFiles, TenMebibyteHexFilesLoadOrAreRefusedWhole) {
 TEST(VarnprogHostileFiles, ALockedChipIsNotUploaded) {
   TempDir dir;
   dir.write("keep.hex", "an older upload\n");
-  RunResult r = varnprog_with(dir, {"-uekeep.hex", "-ufkeep.hex"}, "fault=locked");
+  RunResult r = varnprog_reported(dir, {"-uekeep.hex", "-ufkeep.hex"}, "fault=locked");
   EXPECT_EQ(after_banner(r), "Target is locked - its memories read as ff, upload refused\n"
                              "Target is locked - its memories read as ff, upload refused\n");
   EXPECT_EQ(dir.read("keep.hex"), "an older upload\n");
   EXPECT_EQ(r.status, 2);
 
   // A chip erase unlocks it; then the upload goes ahead.
-  dir.write("a.hex", record(0, "0102") + ":00000001FF\n");
-  RunResult unlocked = varnprog_with(dir, {"-dfa.hex", "-ufkeep.hex"}, "fault=locked");
+  dir.write("a.hex", hex_record(0, "0102") + ":00000001FF\n");
+  RunResult unlocked = varnprog_reported(dir, {"-dfa.hex", "-ufkeep.hex"}, "fault=locked");
   EXPECT_NE(unlocked.out.find("Write Flash/EEPROM data to keep.hex\n"), std::string::npos) << unlocked.out;
   EXPECT_EQ(dir.read("keep.hex"), ":020000000102fb\n:00000001FF\n");
   EXPECT_EQ(unlocked.status, 0);
@@ -195,7 +148,7 @@ TEST(VarnprogHostileNames, UploadsWriteToWhatTheNameIs) {
   const bool node = mknod(dir.file("null.hex").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
   const std::string upload = ":020000000102fb\n:00000001FF\n";
   dir.write("chip.txt", "varn-sim-state 1\npart ATmega48\neeprom 0 0102\n");
-  RunResult r = varnprog_with(dir, {"-uelink.hex", "-uedangling.hex", "-ueown.hex", "-uefifo.hex", "-uestdout.hex",
+  RunResult r = varnprog_reported(dir, {"-uelink.hex", "-uedangling.hex", "-ueown.hex", "-uefifo.hex", "-uestdout.hex",
                                     node ? "-uenull.hex" : "-i"}, "state=chip.txt");
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_TRUE(fs::is_symlink(dir.file("link.hex")) && fs::is_symlink(dir.file("dangling.hex")));
@@ -213,7 +166,7 @@ TEST(VarnprogHostileNames, UploadsWriteToWhatTheNameIs) {
   EXPECT_TRUE(fs::is_fifo(dir.file("fifo.hex")));
   EXPECT_NE(r.out.find("Write Flash/EEPROM data to stdout.hex\n" + upload), std::string::npos) << r.out;
   EXPECT_TRUE(!node || fs::is_character_file(dir.file("null.hex")));
-  EXPECT_TRUE(only_expected_files(dir, node ? 10 : 9)) << "no temporary left";
+  EXPECT_EQ(files_in(dir).size(), node ? 10u : 9u) << "no temporary left";
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("sub")), fs::directory_iterator()), 2);
 }
 
@@ -312,7 +265,7 @@ TEST(HostileSudoRuns, FilesAreTheInvokingUsersAndADropThatCantHappenStops) {
       EXPECT_EQ(st.st_gid, c.owned_by_user ? nobody->pw_gid : 0u) << name;
     }
     if (c.written.empty()) {
-      EXPECT_TRUE(only_expected_files(dir, options.gcal ? 1 : 0)) << "nothing written";
+      EXPECT_EQ(files_in(dir).size(), options.gcal ? 1u : 0u) << "nothing written";
     }
   }
 }

@@ -9,51 +9,16 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "run_program.h"
+#include "e2e_varnprog_support.h"
 
 namespace {
 
 constexpr const char* SIM_OPEN = "libio: simulated";
 constexpr const char* STOPPING = "Interrupted - stopping\n";
-
-// HEX text of `size` pseudo-random bytes (never FF) from address 0, with type 04
-// records past 64 KiB.
-std::string random_hex(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string text;
-  char line[64];
-  for (size_t b = 0; b < size; b += 16) {
-    if (b % 65536 == 0 && b != 0) {
-      unsigned high = static_cast<unsigned>(b >> 16);
-      std::snprintf(line, sizeof line, ":02000004%04X%02X\n", high, (0x100 - ((6 + high) & 0xFF)) & 0xFF);
-      text += line;
-    }
-    unsigned sum = 16 + static_cast<unsigned>(((b >> 8) & 0xFF) + (b & 0xFF));
-    int n = std::snprintf(line, sizeof line, ":10%04X00", static_cast<unsigned>(b & 0xFFFF));
-    for (int k = 0; k < 16; ++k) {
-      unsigned byte = static_cast<unsigned>(random() % 0xFF);
-      n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), "%02X", byte);
-      sum += byte;
-    }
-    std::snprintf(line + n, sizeof line - static_cast<size_t>(n), "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-    text += line;
-  }
-  return text + ":00000001FF\n";
-}
-
-std::set<std::string> files_in(const TempDir& dir) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-    names.insert(entry.path().filename().string());
-  return names;
-}
 
 RunOptions signalled_run(std::vector<std::string> args, const std::string& lpt, int sig, int after_ms) {
   RunOptions options;
@@ -66,8 +31,10 @@ RunOptions signalled_run(std::vector<std::string> args, const std::string& lpt, 
   return options;
 }
 
-std::string value(const TempDir& dir, const std::string& file, const std::string& key) {
-  return report_value(dir.read(file), key).value_or("(no " + key + ")");
+// Ended by the signal sent to it, with status 128 + the signal.
+testing::AssertionResult ended_by(const RunResult& r, int sig) {
+  if (r.signalled && r.status == 128 + sig) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "signalled " << r.signalled << ", status " << r.status << "\n" << r.out << r.err;
 }
 
 class Interrupt : public testing::TestWithParam<int> {};
@@ -77,25 +44,21 @@ class Interrupt : public testing::TestWithParam<int> {};
 TEST_P(Interrupt, FlashDownloadStopsWithTheTargetRunningAndItsChipSaved) {
   const int sig = GetParam();
   TempDir dir;
-  dir.write("big.hex", random_hex(131072, 1));
+  dir.write("big.hex", hex_text(random_bytes(131072, 1)));
   dir.write("keep.hex", "an older upload\n");
   const std::string board = "sim:timing=real,part=ATmega128,state=chip.txt,report=report.txt";
   RunResult r = run_program("varnprog", signalled_run({"-dfbig.hex"}, board, sig, 1500), dir);
-  ASSERT_TRUE(r.signalled);
-  EXPECT_EQ(r.status, 128 + sig) << r.out << r.err;
+  ASSERT_TRUE(ended_by(r, sig));
   EXPECT_NE(r.err.find(STOPPING), std::string::npos) << r.err;
   EXPECT_EQ(r.out.find("Target Flash matches"), std::string::npos) << "stopped mid-download";
-  EXPECT_LT(std::stol(value(dir, "report.txt", "page_writes")), 512);
-  EXPECT_EQ(value(dir, "report.txt", "reset"), "1") << "the target is left running";
+  EXPECT_LT(std::stol(report_of(dir, "page_writes")), 512);
+  EXPECT_EQ(report_of(dir, "reset"), "1") << "the target is left running";
   EXPECT_EQ(dir.read("keep.hex"), "an older upload\n");
   EXPECT_EQ(files_in(dir), (std::set<std::string>{"big.hex", "chip.txt", "gcal.txt", "keep.hex", "report.txt"}));
   ASSERT_EQ(dir.read("chip.txt").rfind("varn-sim-state 1\npart ATmega128\n", 0), 0u);
 
   // The saved chip is a valid state file: the next run takes it and finds the part.
-  RunOptions next;
-  next.args = {"-i"};
-  next.env = {{"LPT1", "sim:timing=fast,state=chip.txt,report=report.txt"}};
-  RunResult again = run_program("varnprog", next, dir);
+  RunResult again = varnprog_reported(dir, {"-i"}, "state=chip.txt");
   EXPECT_NE(again.out.find("Processor: ATmega128\n"), std::string::npos) << again.out << again.err;
   EXPECT_EQ(again.status, 0) << again.err;
 }
@@ -105,11 +68,8 @@ TEST_P(Interrupt, FlashDownloadStopsWithTheTargetRunningAndItsChipSaved) {
 TEST_P(Interrupt, UploadsLeaveTheOldFileOrACompleteNewOne) {
   const int sig = GetParam();
   TempDir dir;
-  dir.write("pattern.hex", random_hex(4096, 2));
-  RunOptions fill;
-  fill.args = {"-nv", "-depattern.hex", "-ueexpected.hex"};
-  fill.env = {{"LPT1", "sim:timing=fast,part=ATmega128,state=chip.txt"}};
-  ASSERT_EQ(run_program("varnprog", fill, dir).status, 0);
+  dir.write("pattern.hex", hex_text(random_bytes(4096, 2)));
+  ASSERT_EQ(varnprog(dir, {"-nv", "-depattern.hex", "-ueexpected.hex"}, "part=ATmega128,state=chip.txt").status, 0);
   const std::string expected = dir.read("expected.hex");
   ASSERT_GT(expected.size(), 4096u * 2);
 
@@ -122,9 +82,8 @@ TEST_P(Interrupt, UploadsLeaveTheOldFileOrACompleteNewOne) {
     // (about 10 s here, against half a second with the usual figure).
     if (word[2] == 'f') options.gcal = "1000";
     RunResult r = run_program("varnprog", options, dir);
-    ASSERT_TRUE(r.signalled);
-    EXPECT_EQ(r.status, 128 + sig) << word << r.out << r.err;
-    EXPECT_EQ(value(dir, "report.txt", "reset"), "1") << word;
+    ASSERT_TRUE(ended_by(r, sig)) << word;
+    EXPECT_EQ(report_of(dir, "reset"), "1") << word;
     const std::string out = dir.read("out.hex");
     if (word[2] == 'e')
       EXPECT_TRUE(out == "an older upload\n" || out == expected) << word << " left " << out.size() << " bytes";
@@ -135,10 +94,7 @@ TEST_P(Interrupt, UploadsLeaveTheOldFileOrACompleteNewOne) {
         << word;
   }
   // The chip came through the interrupted runs unchanged.
-  RunOptions check;
-  check.args = {"-ueagain.hex"};
-  check.env = {{"LPT1", "sim:timing=fast,part=ATmega128,state=chip.txt"}};
-  ASSERT_EQ(run_program("varnprog", check, dir).status, 0);
+  ASSERT_EQ(varnprog(dir, {"-ueagain.hex"}, "part=ATmega128,state=chip.txt").status, 0);
   EXPECT_EQ(dir.read("again.hex"), expected);
 }
 
@@ -150,11 +106,10 @@ TEST_P(Interrupt, PromptWaitingForAWordStops) {
   options.signal_when = "\n-";  // the prompt is shown, the read is waiting
   options.close_input = false;
   RunResult r = run_program("varnprog", options, dir);
-  ASSERT_TRUE(r.signalled);
-  EXPECT_EQ(r.status, 128 + sig) << r.out << r.err;
+  ASSERT_TRUE(ended_by(r, sig));
   EXPECT_NE(r.out.find("\n-"), std::string::npos) << "the prompt was reached" << r.out;
   EXPECT_NE(r.err.find(STOPPING), std::string::npos);
-  EXPECT_EQ(value(dir, "report.txt", "reset"), "1");
+  EXPECT_EQ(report_of(dir, "reset"), "1");
 }
 
 // Calibrating (no "gcal.txt"): the figure is not written until all 13 runs are in.
@@ -165,11 +120,10 @@ TEST_P(Interrupt, CalibrationLeavesNoCacheFile) {
   options.signal_when = "Calibrating delay ";
   options.gcal = std::nullopt;
   RunResult r = run_program("varnprog", options, dir);
-  ASSERT_TRUE(r.signalled);
-  EXPECT_EQ(r.status, 128 + sig) << r.out << r.err;
+  ASSERT_TRUE(ended_by(r, sig));
   EXPECT_EQ(r.out.find("Signature bytes"), std::string::npos) << "stopped before the command";
   EXPECT_FALSE(dir.exists("gcal.txt"));
-  EXPECT_EQ(value(dir, "report.txt", "reset"), "1");
+  EXPECT_EQ(report_of(dir, "reset"), "1");
 }
 
 // pavolt's test drive and limit monitor are busy loops that poll for a key.
@@ -184,12 +138,11 @@ TEST_P(Interrupt, StepperLoopsStopAndTheBoardReportIsWritten) {
     options.close_input = false;
     options.gcal = "1000";  // slow passes keep the output small
     RunResult r = run_program("pavolt", options, dir);
-    ASSERT_TRUE(r.signalled) << word;
-    EXPECT_EQ(r.status, 128 + sig) << word << r.out << r.err;
+    ASSERT_TRUE(ended_by(r, sig)) << word;
     EXPECT_NE(r.err.find(STOPPING), std::string::npos) << word;
     ASSERT_TRUE(dir.exists("report.txt")) << word << ": the exit handlers closed the port";
     if (word[0] == 't') {
-      EXPECT_GT(std::stol(value(dir, "report.txt", "x_steps")), 0) << r.out;
+      EXPECT_GT(std::stol(report_of(dir, "x_steps")), 0) << r.out;
     }
     EXPECT_EQ(files_in(dir), (std::set<std::string>{"gcal.txt", "report.txt"})) << word;
   }
@@ -210,19 +163,15 @@ TEST(PortLost, TheRunEndsWithOneLineAndTheTargetRunning) {
   };
   for (const Case& c : {Case{"-i", 20}, Case{"-dfbig.hex", 300}, Case{"-ueout.hex", 300}}) {
     TempDir dir;
-    dir.write("big.hex", random_hex(4096, 3));
+    dir.write("big.hex", hex_text(random_bytes(4096, 3)));
     dir.write("out.hex", "an older upload\n");
-    RunOptions options;
-    options.args = {c.word, "-i"};
-    options.env = {{"LPT1", "sim:timing=fast,state=chip.txt,report=report.txt,fail_reads=" +
-                                std::to_string(c.fail_reads)}};
-    RunResult r = run_program("varnprog", options, dir);
+    RunResult r = varnprog_reported(dir, {c.word, "-i"}, "state=chip.txt,fail_reads=" + std::to_string(c.fail_reads));
     EXPECT_EQ(r.status, 2) << c.word << r.out << r.err;
     const std::string line = "stopped answering (status read " + std::to_string(c.fail_reads) + ",";
     EXPECT_NE(r.err.find(line), std::string::npos) << c.word << r.err;
     EXPECT_EQ(r.err.find(line), r.err.rfind("stopped answering")) << c.word << ": one line";
     EXPECT_EQ(r.out.find("Processor:"), std::string::npos) << c.word << ": the second -i never ran";
-    EXPECT_EQ(value(dir, "report.txt", "reset"), "1") << c.word;
+    EXPECT_EQ(report_of(dir, "reset"), "1") << c.word;
     EXPECT_EQ(dir.read("out.hex"), "an older upload\n") << c.word;
     EXPECT_EQ(files_in(dir), (std::set<std::string>{"big.hex", "chip.txt", "gcal.txt", "out.hex", "report.txt"}))
         << c.word;
@@ -255,7 +204,7 @@ TEST(InterruptPipe, AReaderThatQuitsEarlyStopsTheRunInOrder) {
   ASSERT_EQ(std::system(command.c_str()), 0);
   EXPECT_EQ(dir.read("status.txt"), std::to_string(128 + SIGPIPE) + "\n") << dir.read("err.txt");
   EXPECT_NE(dir.read("err.txt").find(STOPPING), std::string::npos);
-  EXPECT_EQ(value(dir, "report.txt", "reset"), "1");
+  EXPECT_EQ(report_of(dir, "reset"), "1");
   EXPECT_EQ(files_in(dir), (std::set<std::string>{"err.txt", "gcal.txt", "report.txt", "run.vcd", "status.txt"}));
 }
 

@@ -39,13 +39,6 @@ TEST(VarnprogFuseWrites, RoundTripThroughTheChipAndAcrossRuns) {
             "Write fuse byte 1: e0\nWrite fuse byte 2: d9\nWrite fuse byte 3: ff\nFuse bytes: ff d9 e0\n");
 }
 
-TEST(VarnprogFuseWrites, Atmega32KeepsItsExtendedFuse) {
-  TempDir dir;
-  EXPECT_EQ(after_banner(varnprog(dir, {"-pfae2,df,ff", "-gf", "-a", "-gf"}, "part=ATmega32")),
-            "Write fuse bytes: e2 df\nFuse bytes: d9 df\n"
-            "processorid = 1\nWrite fuse bytes: e4 ff\nFuse bytes: d9 c4\n");  // the chip keeps SPIEN
-}
-
 TEST(VarnprogFuseWrites, RefusalsWriteNothingAndEndWithStatus2) {
   TempDir dir;
   const std::string keys = "part=ATmega168,report=" + dir.file("report.txt");
@@ -104,14 +97,8 @@ TEST(VarnprogFuseWrites, SiliconRulesGuardAndReadBack) {
   EXPECT_EQ(after_banner(varnprog(dir, {"-x1"}, state)), "Target ATmega168 responding - default fuses set\n");
 }
 
-TEST(VarnprogWords, PrefixRules) {
+TEST(VarnprogWords, QuietAndWordsThatMatchNothingPrintNothingAndFail) {
   TempDir dir;
-  RunResult erase = varnprog(dir, {"-h", "-erase", "-i"}, "part=ATmega644");
-  EXPECT_EQ(after_banner(erase), HELP);  // ends at erase: -i never runs
-  EXPECT_EQ(erase.status, 1);
-  EXPECT_EQ(varnprog(dir, {"-exit"}).status, 1);
-  EXPECT_EQ(varnprog(dir, {"-E"}).status, 1);
-
   // quiet only sets the output mode, pf and pf4 match nothing: no output, but a word
   // that matches nothing fails the run.
   RunResult quiet = varnprog(dir, {"-quiet", "-pf", "-pf4", "-t3", "-x6", "--i", "-ffile.txt", "stray"},
@@ -119,9 +106,6 @@ TEST(VarnprogWords, PrefixRules) {
   EXPECT_EQ(after_banner(quiet), "");
   EXPECT_EQ(quiet.status, 2);
   EXPECT_EQ(report_value(dir.read("report.txt"), "instructions"), "0");
-
-  EXPECT_EQ(after_banner(varnprog(dir, {"-sf0", "-SF1ff", "-sfq", "-mfm.txt", "-help"})),
-            "Fill char=0\nFill char=ff\nFill char=ff\nMismatch filename=m.txt\n" + HELP);
 }
 
 TEST(VarnprogWords, LogFileIsCreatedEmpty) {
@@ -131,9 +115,6 @@ TEST(VarnprogWords, LogFileIsCreatedEmpty) {
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(dir.exists("log.txt"));
   EXPECT_EQ(dir.read("log.txt"), "");
-  RunResult bad = varnprog(dir, {"-lfno/such/dir/log.txt"});
-  EXPECT_EQ(after_banner(bad), "Can't create log file no/such/dir/log.txt\n");
-  EXPECT_EQ(bad.status, 2);
 }
 
 TEST(VarnprogWords, OverlongWordsAreRefused) {
@@ -150,55 +131,52 @@ TEST(VarnprogWords, OverlongWordsAreRefused) {
   EXPECT_EQ(typed.status, 2);
 }
 
-TEST(VarnprogModes, InteractivePromptAfterEveryWord) {
-  TempDir dir;
-  RunResult r = varnprog(dir, {}, "part=ATmega644", "i   nv\n\n  gf1 bogus\n");
-  EXPECT_EQ(r.out, INTERACTIVE + BOARD_644 + "\n-" + "Signature bytes: 1e 96 9  Processor: ATmega644\n" +
-                       "-" + "-" + "Fuse byte 1: e7\n-" + "-" + FINISHED);
-  EXPECT_EQ(r.status, 2);  // bogus
-
-  RunResult typed_exit = varnprog(dir, {}, "part=ATmega644", "gf3 e gf1\n");
-  EXPECT_EQ(typed_exit.out, INTERACTIVE + BOARD_644 + "\n-" + "Fuse byte 3: ff\n-");
-  EXPECT_EQ(typed_exit.status, 1);
-
-  RunResult dashed = varnprog(dir, {}, "part=ATmega644", "-e\n");  // the '-' belongs to the command line
-  EXPECT_EQ(dashed.out, INTERACTIVE + BOARD_644 + "\n-" + "-" + FINISHED);
-  EXPECT_EQ(dashed.status, 2);
-}
-
-TEST(VarnprogCommandFiles, EchoAndPromptsInBothModes) {
+// One run each: its whole standard output (after the command-line banner when no input
+// is typed) and its status (-1: not checked). Command files are "cmds.txt", which
+// calls itself, and "stop.txt", which exits.
+TEST(VarnprogRuns, WordsModesAndCommandFilesPrintExactlyThis) {
   TempDir dir;
   dir.write("cmds.txt", "gf3\n\n   gf2\tfcmds.txt\n");
-  const std::string file_run = "\n-gf3\nFuse byte 3: ff\n-gf2\nFuse byte 2: d9\n-fcmds.txt\n-";
-
-  RunResult typed = varnprog(dir, {}, "part=ATmega644", "fcmds.txt gf1\n");
-  EXPECT_EQ(typed.out, INTERACTIVE + BOARD_644 + "\n-" + file_run + "Fuse byte 1: e7\n-" + FINISHED);
-  EXPECT_EQ(typed.status, 2);  // the nested fcmds.txt matches no command
-
-  RunResult line = varnprog(dir, {"Fcmds.txt", "-gf1"}, "part=ATmega644");
-  EXPECT_EQ(after_banner(line), file_run + "Fuse byte 1: e7\n");
-  EXPECT_EQ(line.status, 2);
-
-  RunResult missing = varnprog(dir, {}, "part=ATmega644", "fnothere.txt\n");
-  EXPECT_EQ(missing.out, INTERACTIVE + BOARD_644 + "\n-" + "Can't open file named: nothere.txt\n" + "\n-" +
-                             FINISHED);
-  EXPECT_EQ(missing.status, 2);
-  RunResult missing_line = varnprog(dir, {"fnothere.txt", "-gf3"}, "part=ATmega644");
-  EXPECT_EQ(after_banner(missing_line), "Can't open file named: nothere.txt\nFuse byte 3: ff\n");
-  EXPECT_EQ(missing_line.status, 2);
-
   dir.write("stop.txt", "gf3 e gf2\n");
-  RunResult stop = varnprog(dir, {"fstop.txt", "-gf1"}, "part=ATmega644");
-  EXPECT_EQ(after_banner(stop), "\n-gf3\nFuse byte 3: ff\n-e\n");
-  EXPECT_EQ(stop.status, 1);
-}
-
-TEST(VarnprogModes, FailureEarlierInTheRunMakesExitReport2) {
-  TempDir dir;
-  RunResult r = varnprog(dir, {}, "fault=absent", "x1 h e\n");
-  EXPECT_EQ(r.status, 2);
-  RunResult ok = varnprog(dir, {}, "fault=absent", "h e\n");  // the board check alone is a report
-  EXPECT_EQ(ok.status, 1);
+  const std::string file_run = "\n-gf3\nFuse byte 3: ff\n-gf2\nFuse byte 2: d9\n-fcmds.txt\n-";
+  const std::string typed = INTERACTIVE + BOARD_644 + "\n-";
+  struct Row {
+    std::vector<std::string> args;
+    std::string keys, input, out;
+    int status;
+  } rows[] = {
+      // the chip keeps SPIEN
+      {{"-pfae2,df,ff", "-gf", "-a", "-gf"}, "part=ATmega32", "",
+       "Write fuse bytes: e2 df\nFuse bytes: d9 df\nprocessorid = 1\nWrite fuse bytes: e4 ff\nFuse bytes: d9 c4\n", -1},
+      {{"-h", "-erase", "-i"}, "part=ATmega644", "", HELP, 1},  // ends at erase: -i never runs
+      {{"-exit"}, "", "", "", 1},
+      {{"-E"}, "", "", "", 1},
+      {{"-sf0", "-SF1ff", "-sfq", "-mfm.txt", "-help"}, "", "",
+       "Fill char=0\nFill char=ff\nFill char=ff\nMismatch filename=m.txt\n" + HELP, -1},
+      {{"-lfno/such/dir/log.txt"}, "", "", "Can't create log file no/such/dir/log.txt\n", 2},
+      // a prompt after every word; bogus fails the run
+      {{}, "part=ATmega644", "i   nv\n\n  gf1 bogus\n",
+       typed + "Signature bytes: 1e 96 9  Processor: ATmega644\n" + "-" + "-" + "Fuse byte 1: e7\n-" + "-" + FINISHED, 2},
+      {{}, "part=ATmega644", "gf3 e gf1\n", typed + "Fuse byte 3: ff\n-", 1},
+      {{}, "part=ATmega644", "-e\n", typed + "-" + FINISHED, 2},  // the '-' belongs to the command line
+      // the nested fcmds.txt matches no command
+      {{}, "part=ATmega644", "fcmds.txt gf1\n", typed + file_run + "Fuse byte 1: e7\n-" + FINISHED, 2},
+      {{"Fcmds.txt", "-gf1"}, "part=ATmega644", "", file_run + "Fuse byte 1: e7\n", 2},
+      {{}, "part=ATmega644", "fnothere.txt\n", typed + "Can't open file named: nothere.txt\n" + "\n-" + FINISHED, 2},
+      {{"fnothere.txt", "-gf3"}, "part=ATmega644", "", "Can't open file named: nothere.txt\nFuse byte 3: ff\n", 2},
+      {{"fstop.txt", "-gf1"}, "part=ATmega644", "", "\n-gf3\nFuse byte 3: ff\n-e\n", 1},
+  };
+  for (const Row& row : rows) {
+    const RunResult r = varnprog(dir, row.args, row.keys, row.input);
+    const std::string label = row.args.empty() ? "typed " + row.input : row.args[0];
+    EXPECT_EQ(row.input.empty() ? after_banner(r) : r.out, row.out) << label;
+    if (row.status >= 0) {
+      EXPECT_EQ(r.status, row.status) << label;
+    }
+  }
+  // A failure earlier in the run makes exit report 2; the board check alone is a report.
+  EXPECT_EQ(varnprog(dir, {}, "fault=absent", "x1 h e\n").status, 2);
+  EXPECT_EQ(varnprog(dir, {}, "fault=absent", "h e\n").status, 1);
 }
 
 // As the only argument they answer without a port, a banner or a calibration.

@@ -8,41 +8,12 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "e2e_varnprog_support.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-// HEX text of `data` placed from address 0, 16 bytes a record, with type 04 records
-// past 64 KiB; written here independently of the programmer's own writer.
-std::string hex_text(const Bytes& data) {
-  std::string text;
-  char line[80];
-  auto record = [&](unsigned count, unsigned address, unsigned type, const uint8_t* bytes) {
-    unsigned sum = count + (address >> 8) + (address & 0xFF) + type;
-    int n = std::snprintf(line, sizeof line, ":%02X%04X%02X", count, address & 0xFFFF, type);
-    for (unsigned k = 0; k < count; ++k) {
-      n += std::snprintf(line + n, sizeof line - n, "%02X", bytes[k]);
-      sum += bytes[k];
-    }
-    std::snprintf(line + n, sizeof line - n, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-    text += line;
-  };
-  for (size_t b = 0; b < data.size(); b += 16) {
-    if (b % 65536 == 0 && b != 0) {
-      const uint8_t base[2] = {static_cast<uint8_t>(b >> 24), static_cast<uint8_t>(b >> 16)};
-      record(2, 0, 4, base);
-    }
-    record(static_cast<unsigned>(std::min<size_t>(16, data.size() - b)),
-           static_cast<unsigned>(b & 0xFFFF), 0, data.data() + b);
-  }
-  return text + ":00000001FF\n";
-}
 
 // Bytes of a HEX file by address (types 00, 02 and 04).
 std::map<uint32_t, uint8_t> hex_bytes(const std::string& text) {
@@ -61,13 +32,6 @@ std::map<uint32_t, uint8_t> hex_bytes(const std::string& text) {
     ++at;
   }
   return bytes;
-}
-
-Bytes random_bytes(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  Bytes data(size);
-  for (auto& b : data) b = static_cast<uint8_t>(random() % 0xFF);  // never 0xFF
-  return data;
 }
 
 uint32_t crc32(const Bytes& data) {
@@ -103,57 +67,108 @@ std::string replaced(std::string text, const std::string& from, const std::strin
   return text;
 }
 
-size_t count_of(const std::string& text, const std::string& piece) {
-  size_t n = 0;
-  for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
-  return n;
+RunResult run_in(const TempDir& dir, const std::vector<std::string>& args, const std::string& board = "") {
+  RunResult r = varnprog_reported(dir, args, board);
+  EXPECT_FALSE(r.timed_out);
+  return r;
 }
 
 class Flows : public testing::Test {
  protected:
-  RunResult run(const std::vector<std::string>& args, const std::string& board = "") {
-    std::string lpt = "sim:timing=fast,report=report.txt";
-    if (!board.empty()) lpt += "," + board;
-    RunOptions options;
-    options.args = args;
-    options.env = {{"LPT1", lpt}};
-    RunResult r = run_program("varnprog", options, dir);
-    EXPECT_FALSE(r.timed_out);
-    return r;
-  }
-  std::string report(const std::string& key) {
-    return report_value(dir.read("report.txt"), key).value_or("(missing " + key + ")");
-  }
+  RunResult run(const std::vector<std::string>& args, const std::string& board = "") { return run_in(dir, args, board); }
+  std::string report(const std::string& key) { return report_of(dir, key); }
   TempDir dir;
 };
 
-TEST_F(Flows, FlashDownloadProgramsWholePagesAndVerifies) {
-  const Bytes data = random_bytes(0x123, 1);
-  dir.write("a.hex", hex_text(data));
-  RunResult r = run({"-dfa.hex"});
-  EXPECT_NE(r.out.find("Erase chip\nProgramming\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("Bytes written to target 291  \n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("Bytes written to target: 292  \r"), std::string::npos) << "146 words";
-  EXPECT_NE(r.out.find("Flash bytes read: 292  \r"), std::string::npos);
-  EXPECT_NE(r.out.find("Read back target to verify\n"), std::string::npos);
-  EXPECT_NE(r.out.find("\nTarget Flash matches a.hex\n"), std::string::npos) << r.out;
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(report("chip_erases"), "1");
-  EXPECT_EQ(report("page_writes"), "2");  // 128 words, then the 18 left over
-  EXPECT_EQ(report("flash_crc32"), flash_crc(data, 65536));
-}
+using Pairs = std::vector<std::pair<std::string, std::string>>;
 
-TEST_F(Flows, PagesFollowThePartsPageSize) {
-  dir.write("a130.hex", hex_text(random_bytes(130, 2)));
-  dir.write("a128.hex", hex_text(random_bytes(128, 3)));
-  dir.write("none.hex", ":00000001FF\n");
-  RunResult r = run({"-dfa130.hex", "-dfa128.hex", "-dfnone.hex"}, "part=ATmega168");
-  EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_EQ(report("page_writes"), "3");  // 64 + 1 words, then exactly one page
-  EXPECT_EQ(report("chip_erases"), "3");
-  EXPECT_NE(r.out.find("Bytes written to target 0  \n"), std::string::npos);
-  EXPECT_NE(r.out.find("\nTarget Flash matches none.hex\n"), std::string::npos) << r.out;
-  EXPECT_EQ(report("flash_crc32"), flash_crc({}, 16384)) << "an empty file leaves the chip erased";
+// Each row: files in a fresh folder, one run, and what standard output holds, the
+// status, the board's report and the files' whole texts after.
+TEST(FlowRuns, DownloadsUploadsAndRefusalsDoWhatTheySay) {
+  const Bytes d291 = random_bytes(0x123, 1), d16 = random_bytes(291, 16), good = random_bytes(64, 10),
+              d100 = random_bytes(100, 8);
+  const std::string wrote = "Bytes written to target: 100  \r100 bytes written to target\n";
+  const std::vector<std::string> refused_words = {"-nv", "-dfa.hex", "-sf", "-dea.hex", "-uekeep.hex", "-ufkeep.hex", "-daa.hex"};
+  const Pairs refused_files = {{"a.hex", hex_text(random_bytes(16, 13))}, {"keep.hex", "precious\n"}};
+  const std::vector<std::pair<std::string, size_t>> refused_counts = {
+      {"Target not recognised - download refused\n", 6}, {"Target not recognised - upload refused\n", 2},
+      {"Erase chip", 0}, {"Programming\n", 0}};
+  struct Row {
+    const char* label;
+    Pairs files;
+    std::vector<std::string> words;
+    std::string board;
+    std::vector<std::string> has;                        // in standard output
+    std::vector<std::pair<std::string, size_t>> counts;  // times in standard output
+    int status;
+    Pairs report;
+    Pairs after = {};  // files and their whole texts after the run
+  } rows[] = {
+      {"whole pages, then verified", {{"a.hex", hex_text(d291)}}, {"-dfa.hex"}, "",
+       {"Erase chip\nProgramming\n", "Bytes written to target 291  \n", "Bytes written to target: 292  \r",
+        "Flash bytes read: 292  \r", "Read back target to verify\n", "\nTarget Flash matches a.hex\n"}, {}, 0,
+       // 128 words, then the 18 left over; 146 words
+       {{"chip_erases", "1"}, {"page_writes", "2"}, {"flash_crc32", flash_crc(d291, 65536)}}},
+      {"pages follow the part's page size; an empty file leaves the chip erased",
+       {{"a130.hex", hex_text(random_bytes(130, 2))}, {"a128.hex", hex_text(random_bytes(128, 3))}, {"none.hex", ":00000001FF\n"}},
+       {"-dfa130.hex", "-dfa128.hex", "-dfnone.hex"}, "part=ATmega168",
+       {"Bytes written to target 0  \n", "\nTarget Flash matches none.hex\n"}, {}, 0,
+       // 64 + 1 words, then exactly one page
+       {{"page_writes", "3"}, {"chip_erases", "3"}, {"flash_crc32", flash_crc({}, 16384)}}},
+      {"a wrong checksum loads with a warning", {{"a.hex", ":03000000010203F0\n:00000001FF\n"}}, {"-dfa.hex"}, "",
+       {"a.hex line 1: checksum f0 should be f7 - loaded anyway\n", "\nTarget Flash matches a.hex\n"}, {}, 0,
+       {{"flash_crc32", flash_crc({1, 2, 3}, 65536)}}},
+      {"a busy target times out; the erase time-out skips programming",
+       {{"a.hex", hex_text(random_bytes(16, 14))}, {"e.hex", hex_text(random_bytes(2, 15))}}, {"-dfa.hex", "-dee.hex"},
+       "fault=busy", {"Erase chip\nError - Erase chip timeout\n"},
+       {{"Programming\n", 1}, {"Error - EEPROM write timeout\n", 2}}, 2, {}},
+      {"a read-only chip fails verification", {{"a.hex", hex_text(d16)}}, {"-dfa.hex"}, "fault=readonly",
+       {"\n291 bytes mismatched\n\nERROR - Target does not match a.hex\n"}, {}, 2, {}},
+      {"a locked chip is erased and programmed", {{"a.hex", hex_text(d16)}}, {"-dfa.hex"}, "fault=locked",
+       {"\nTarget Flash matches a.hex\n"}, {}, 0, {{"flash_crc32", flash_crc(d16, 65536)}}},
+      {"an erased EEPROM uploads as the end record alone", {}, {"-ueout.hex"}, "",
+       {"Read 2048 target EEPROM bytes\nWrite Flash/EEPROM data to out.hex\n"}, {}, 0, {}, {{"out.hex", ":00000001FF\n"}}},
+      {"ld resets the settings only when verifying; it never talks to the target",
+       {{"a.hex", hex_text(random_bytes(8, 9))}}, {"-sf00", "-lda.hex", "-sf", "-nv", "-sf00", "-lda.hex", "-sf"}, "",
+       {"Fill char=0\nFill char=ff\n", "Fill char=0\nFill char=0\n"}, {}, 0, {{"instructions", "0"}}},
+      {"ld of a missing file", {}, {"-ldnothere.hex"}, "", {"Can't open download file\n"}, {}, 2, {}},
+      {"missing or refused files never erase the chip; df once, da four times",
+       {{"good.hex", hex_text(good)},
+        {"bad.hex", ":10000000000102030405060708090A0B0C0D0E0F78\n:100010000001020304050607Z8090A0B0C0D0E0F68\n"},
+        {"cut.hex", ":1000000000010203"}, {"far.hex", ":020000040006F4\n:0100000055AA\n"},
+        {"big.hex", hex_text(random_bytes(4097, 11))}, {"bigee.hex", hex_text(random_bytes(257, 12))}},
+       {"-dfgood.hex", "-dfnothere.hex", "-dfbad.hex", "-dfcut.hex", "-dffar.hex", "-dfbig.hex", "-debigee.hex", "-dabig.hex"},
+       "part=ATmega48",
+       {"Can't open download file\n", "bad.hex line 2: not a hexadecimal field - download refused\n",
+        "cut.hex line 1: record cut short by the end of the file - download refused\n",
+        "far.hex line 2: data up to 0x60001 beyond the 364000-byte image - download refused\n",
+        "big.hex: 4097 bytes do not fit the 4096-byte flash of the ATmega48 - download refused\n",
+        "bigee.hex: 257 bytes do not fit the 256-byte EEPROM of the ATmega48 - download refused\n"},
+       {{"big.hex: 4097 bytes do not fit", 5}}, 2,
+       {{"chip_erases", "1"}, {"eeprom_writes", "0"}, {"flash_crc32", flash_crc(good, 4096)}}},
+      // The refused flows still reset (sf after them prints ff); nothing is erased or written.
+      {"an absent target is never touched", refused_files, refused_words, "fault=absent", {"Fill char=ff"},
+       refused_counts, 2, {}, {{"keep.hex", "precious\n"}}},
+      {"an unrecognised target is never touched", refused_files, refused_words, "part=ATmega328P", {"Fill char=ff"},
+       refused_counts, 2, {}, {{"keep.hex", "precious\n"}}},
+      {"da runs four passes; nv holds for the first only", {{"a.hex", hex_text(d100)}},
+       {"-nv", "-daa.hex", "-damissing.hex"}, "part=ATmega88", {},
+       {{"Reset 2: ", 2}, {"Reset 3: ", 2}, {"Reset 4: ", 2}, {"Reset 5: ", 2},
+        {"load file length = 100\nErase chip\nProgramming\n", 4}, {wrote, 4}, {"Target matches a.hex\n", 3},
+        {"Can't open download file\n", 4}},
+       2, {{"chip_erases", "4"}, {"flash_crc32", flash_crc(d100, 8192)}}},
+  };
+  for (const Row& row : rows) {
+    TempDir dir;
+    for (const auto& [name, text] : row.files) dir.write(name, text);
+    const RunResult r = run_in(dir, row.words, row.board);
+    SCOPED_TRACE(std::string(row.label) + "\n" + r.out);
+    for (const std::string& piece : row.has) EXPECT_NE(r.out.find(piece), std::string::npos) << piece;
+    for (const auto& [piece, n] : row.counts) EXPECT_EQ(count_of(r.out, piece), n) << piece;
+    EXPECT_EQ(r.status, row.status);
+    for (const auto& [key, value] : row.report) EXPECT_EQ(report_of(dir, key), value) << key;
+    for (const auto& [name, text] : row.after) EXPECT_EQ(dir.read(name), text) << name;
+  }
 }
 
 TEST_F(Flows, NoVerifyHoldsForOneDownloadAndTheRecordTypeForAll) {
@@ -226,15 +241,6 @@ TEST_F(Flows, EepromDownloadComparesUpToTheLastProgrammedByteOfTheReadBack) {
   for (size_t i = 0; i < fresh.size(); ++i) EXPECT_EQ(bytes[static_cast<uint32_t>(i)], fresh[i]);
 }
 
-TEST_F(Flows, UploadOfAnErasedEepromHoldsOnlyTheEndRecord) {
-  RunResult r = run({"-ueout.hex"});
-  EXPECT_NE(r.out.find("Read 2048 target EEPROM bytes\nWrite Flash/EEPROM data to out.hex\n"),
-            std::string::npos)
-      << r.out;
-  EXPECT_EQ(dir.read("out.hex"), ":00000001FF\n");
-  EXPECT_EQ(r.status, 0);
-}
-
 TEST_F(Flows, UploadKeepsEveryDataByteUpToTheMemorysLast) {
   // A full EEPROM, and one that holds data only in its last byte: both come back whole.
   Bytes full = random_bytes(256, 21);
@@ -250,109 +256,16 @@ TEST_F(Flows, UploadKeepsEveryDataByteUpToTheMemorysLast) {
   }
 }
 
-TEST_F(Flows, DownloadToAllProcessorsRunsFourPasses) {
-  const Bytes data = random_bytes(100, 8);
-  dir.write("a.hex", hex_text(data));
-  RunResult r = run({"-nv", "-daa.hex", "-damissing.hex"}, "part=ATmega88");
-  for (int p = 2; p <= 5; ++p)
-    EXPECT_EQ(count_of(r.out, "Reset " + std::to_string(p) + ": "), 2u) << r.out;
-  EXPECT_EQ(count_of(r.out, "load file length = 100\nErase chip\nProgramming\n"), 4u);
-  EXPECT_EQ(count_of(r.out, "Bytes written to target: 100  \r100 bytes written to target\n"), 4u);
-  EXPECT_EQ(count_of(r.out, "Target matches a.hex\n"), 3u) << "nv holds for the first pass only";
-  EXPECT_EQ(count_of(r.out, "Can't open download file\n"), 4u);
-  EXPECT_EQ(report("chip_erases"), "4");
-  EXPECT_EQ(report("flash_crc32"), flash_crc(data, 8192));
-  EXPECT_EQ(r.status, 2);
-}
-
-TEST_F(Flows, LoadOnlyResetsTheSettingsOnlyWhenVerifying) {
-  dir.write("a.hex", hex_text(random_bytes(8, 9)));
-  RunResult r = run({"-sf00", "-lda.hex", "-sf", "-nv", "-sf00", "-lda.hex", "-sf"});
-  EXPECT_NE(r.out.find("Fill char=0\nFill char=ff\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("Fill char=0\nFill char=0\n"), std::string::npos) << r.out;
-  EXPECT_EQ(report("instructions"), "0") << "ld never talks to the target";
-
-  RunResult missing = run({"-ldnothere.hex"});
-  EXPECT_NE(missing.out.find("Can't open download file\n"), std::string::npos);
-  EXPECT_EQ(missing.status, 2);
-}
-
-TEST_F(Flows, MissingOrRefusedFilesNeverEraseTheChip) {
-  const Bytes data = random_bytes(64, 10);
-  dir.write("good.hex", hex_text(data));
-  dir.write("bad.hex", ":10000000000102030405060708090A0B0C0D0E0F78\n:100010000001020304050607Z8090A0B0C0D0E0F68\n");
-  dir.write("cut.hex", ":1000000000010203");
-  dir.write("far.hex", ":020000040006F4\n:0100000055AA\n");
-  dir.write("big.hex", hex_text(random_bytes(4097, 11)));
-  dir.write("bigee.hex", hex_text(random_bytes(257, 12)));
-  RunResult r = run({"-dfgood.hex", "-dfnothere.hex", "-dfbad.hex", "-dfcut.hex", "-dffar.hex",
-                     "-dfbig.hex", "-debigee.hex", "-dabig.hex"},
-                    "part=ATmega48");
-  EXPECT_NE(r.out.find("Can't open download file\n"), std::string::npos);
-  EXPECT_NE(r.out.find("bad.hex line 2: not a hexadecimal field - download refused\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("cut.hex line 1: record cut short by the end of the file - download refused\n"), std::string::npos);
-  EXPECT_NE(r.out.find("far.hex line 2: data up to 0x60001 beyond the 364000-byte image - download refused\n"), std::string::npos);
-  EXPECT_NE(r.out.find("big.hex: 4097 bytes do not fit the 4096-byte flash of the ATmega48 - download refused\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("bigee.hex: 257 bytes do not fit the 256-byte EEPROM of the ATmega48 - download refused\n"), std::string::npos) << r.out;
-  EXPECT_EQ(count_of(r.out, "big.hex: 4097 bytes do not fit"), 5u) << "df once, da four times";
-  EXPECT_EQ(report("chip_erases"), "1") << "only good.hex erased the chip";
-  EXPECT_EQ(report("eeprom_writes"), "0");
-  EXPECT_EQ(report("flash_crc32"), flash_crc(data, 4096));
-  EXPECT_EQ(r.status, 2);
-}
-
-TEST_F(Flows, AWrongChecksumStillLoadsWithAWarning) {
-  dir.write("a.hex", ":03000000010203F0\n:00000001FF\n");
-  RunResult r = run({"-dfa.hex"});
-  EXPECT_NE(r.out.find("a.hex line 1: checksum f0 should be f7 - loaded anyway\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\nTarget Flash matches a.hex\n"), std::string::npos);
-  EXPECT_EQ(report("flash_crc32"), flash_crc({1, 2, 3}, 65536));
-}
-
-TEST_F(Flows, UnrecognisedTargetsAreNeverTouched) {
-  dir.write("a.hex", hex_text(random_bytes(16, 13)));
-  dir.write("keep.hex", "precious\n");
-  for (std::string board : {"fault=absent", "part=ATmega328P"}) {
-    RunResult r = run({"-nv", "-dfa.hex", "-sf", "-dea.hex", "-uekeep.hex", "-ufkeep.hex", "-daa.hex"}, board);
-    EXPECT_EQ(count_of(r.out, "Target not recognised - download refused\n"), 6u) << board << r.out;
-    EXPECT_EQ(count_of(r.out, "Target not recognised - upload refused\n"), 2u) << board;
-    EXPECT_NE(r.out.find("Fill char=ff"), std::string::npos) << "the refused flow still resets";
-    EXPECT_EQ(r.out.find("Erase chip"), std::string::npos);
-    EXPECT_EQ(r.out.find("Programming\n"), std::string::npos);
-    EXPECT_EQ(dir.read("keep.hex"), "precious\n");
-    EXPECT_EQ(r.status, 2);
-  }
-}
-
-TEST_F(Flows, ABusyTargetTimesOut) {
-  dir.write("a.hex", hex_text(random_bytes(16, 14)));
-  dir.write("e.hex", hex_text(random_bytes(2, 15)));
-  RunResult r = run({"-dfa.hex", "-dee.hex"}, "fault=busy");
-  EXPECT_NE(r.out.find("Erase chip\nError - Erase chip timeout\n"), std::string::npos) << r.out;
-  EXPECT_EQ(count_of(r.out, "Programming\n"), 1u) << "the erase time-out skips programming";
-  EXPECT_EQ(count_of(r.out, "Error - EEPROM write timeout\n"), 2u);
-  EXPECT_EQ(r.status, 2);
-}
-
-TEST_F(Flows, FaultyChipsFailVerification) {
-  const Bytes data = random_bytes(291, 16);
-  dir.write("a.hex", hex_text(data));
-  RunResult readonly = run({"-dfa.hex"}, "fault=readonly");
-  EXPECT_NE(readonly.out.find("\n291 bytes mismatched\n\nERROR - Target does not match a.hex\n"), std::string::npos) << readonly.out;
-  EXPECT_EQ(readonly.status, 2);
-
+// Every 100th of 292 programmed bytes flipped: two or three bytes mismatch.
+TEST_F(Flows, FlippedBitsFailVerification) {
+  dir.write("a.hex", hex_text(random_bytes(291, 16)));
   RunResult flip = run({"-dfa.hex"}, "fault=flip:100");
   const size_t verdict = flip.out.find(" bytes mismatched\n\nERROR - Target does not match a.hex\n");
   ASSERT_NE(verdict, std::string::npos) << flip.out;
   const int mismatched = std::stoi(flip.out.substr(flip.out.rfind('\n', verdict) + 1));
-  EXPECT_GE(mismatched, 2);  // every 100th of 292 programmed bytes
+  EXPECT_GE(mismatched, 2);
   EXPECT_LE(mismatched, 3);
   EXPECT_EQ(flip.status, 2);
-
-  RunResult locked = run({"-dfa.hex"}, "fault=locked");
-  EXPECT_NE(locked.out.find("\nTarget Flash matches a.hex\n"), std::string::npos) << locked.out;
-  EXPECT_EQ(report("flash_crc32"), flash_crc(data, 65536));
-  EXPECT_EQ(locked.status, 0);
 }
 
 // Standard output without the progress lines, which end in '\r' and overwrite themselves.

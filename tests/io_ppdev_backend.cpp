@@ -195,17 +195,14 @@ TEST_F(Ppdev, EachBitChangeIsOneWriteAndKeepsTheOtherBits) {
   EXPECT_EQ(port->read(io::REG_DATA), 0x1B);
 }
 
-TEST_F(Ppdev, StatusAndControlReadAsThePcRegisters) {
+TEST_F(Ppdev, StatusAndControlReadAsThePcRegistersAndStrayBitsNeverReverse) {
   auto port = open();
   ASSERT_TRUE(port) << message;
   // BUSY (pin 11) low and ACK (pin 10) high: bit 7 reads 1 because the port inverts it.
-  kernel.status_pins = 0x40;
-  EXPECT_EQ(port->read(io::REG_STATUS) & 0xF8, 0xC0);
-  kernel.status_pins = 0x80;
-  EXPECT_EQ(port->read(io::REG_STATUS) & 0xF8, 0x00);
-  kernel.status_pins = 0x38;
-  EXPECT_EQ(port->read(io::REG_STATUS) & 0xF8, 0xB8);
-
+  for (auto [pins, reads] : {std::pair{0x40, 0xC0}, {0x80, 0x00}, {0x38, 0xB8}}) {
+    kernel.status_pins = static_cast<uint8_t>(pins);
+    EXPECT_EQ(port->read(io::REG_STATUS) & 0xF8, reads) << pins;
+  }
   // Register bit 0 set pulls Strobe (pin 1) low; the other three lines follow
   // their own polarity: AutoFeed and SelectIn high, Init low.
   port->write(io::REG_CONTROL, 0x01);
@@ -213,11 +210,7 @@ TEST_F(Ppdev, StatusAndControlReadAsThePcRegisters) {
   port->write(io::REG_CONTROL, 0x04);
   EXPECT_EQ(kernel.control_pins, 0x0F);
   EXPECT_EQ(port->read(io::REG_CONTROL), 0x04);
-}
-
-TEST_F(Ppdev, StrayControlBitsNeverReverseTheDataLines) {
-  auto port = open();
-  ASSERT_TRUE(port) << message;
+  // Bits above the four lines never reach the direction bit.
   port->write(io::REG_CONTROL, 0xFF);
   EXPECT_FALSE(kernel.reversed);
   EXPECT_EQ(kernel.control_pins, 0x04);  // lines 0..3 all set in the register
@@ -367,9 +360,6 @@ TEST_F(Ppdev, AFailedWriteLeavesTheShadowAsThePortIs) {
   EXPECT_NE(port->error().find("PPWCONTROL"), std::string::npos);
 }
 
-}  // namespace
-
-namespace {
 
 TEST_F(Ppdev, TheLibraryReachesTheNamedDeviceThroughThisBackend) {
   for (const char* setting : {static_cast<const char*>(nullptr), "", "/dev/parport3"}) {
@@ -382,9 +372,6 @@ TEST_F(Ppdev, TheLibraryReachesTheNamedDeviceThroughThisBackend) {
   }
 }
 
-}  // namespace
-
-namespace {
 
 // The exported bit operations over a port that goes away mid-run (a USB adapter
 // pulled out): the program ends at once with one line and status 2. Its exit
@@ -434,9 +421,6 @@ TEST_F(Ppdev, APortLostMidRunEndsTheProgramWithOneLineAndStatus2) {
   unsetenv("LPT1");
 }
 
-}  // namespace
-
-namespace {
 
 // Through the library: the call that waited returns without touching the port (the
 // program's handler for the signal stops it there), and its exit handlers reach

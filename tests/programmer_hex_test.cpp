@@ -56,112 +56,59 @@ class Hex : public testing::Test {
   TempDir dir;
 };
 
-TEST_F(Hex, DataRecordsLoadAtTheirAddressesAndTheResultIsTheHighestEnd) {
-  settings.fill_char = 0x5A;
-  // Two records out of order: the result is the highest end, not the end of the last.
-  Loaded r = load_text(dir,
-                       ":10010000000102030405060708090A0B0C0D0E0F77\n"
-                       ":10000000F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF78\n"
-                       ":00000001FF\n");
-  EXPECT_EQ(r.result, 272);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(load_image[0], 0xF0);
-  EXPECT_EQ(load_image[15], 0xFF);
-  EXPECT_EQ(load_image[16], 0x5A) << "unset bytes keep the fill byte";
-  EXPECT_EQ(load_image[0x100], 0x00);
-  EXPECT_EQ(load_image[0x10F], 0x0F);
-}
-
-TEST_F(Hex, OnlyAnEndRecordGivesZeroAndAFilledImage) {
-  settings.fill_char = 0x3C;
-  load_image[100] = 0;
-  Loaded r = load_text(dir, ":00000001FF\r\n");
-  EXPECT_EQ(r.result, 0);
-  EXPECT_EQ(load_image[0], 0x3C);
-  EXPECT_EQ(load_image[100], 0x3C);
-  EXPECT_EQ(load_image[IMAGE_SIZE - 1], 0x3C);
-}
-
-TEST_F(Hex, ExtendedAddressesSetTheBaseForTheRecordsAfterThem) {
-  Loaded r = load_text(dir,
-                       ":020000040001F9\n"
-                       ":020010001122BB\n"
-                       ":020000021000EC\n"  // segment 0x1000: base 0x10000 again
-                       ":0100010033CB\n");
-  EXPECT_EQ(r.result, 65552 + 2) << "the highest end, from the first data record";
-  EXPECT_EQ(load_image[65552], 0x11);
-  EXPECT_EQ(load_image[65553], 0x22);
-  EXPECT_EQ(load_image[65537], 0x33);
-}
-
-TEST_F(Hex, OffsetsRunOnPastFFFFWithinOneRecord) {
-  Loaded r = load_text(dir, ":04FFFE00A1B2C3D415\n");
-  EXPECT_EQ(r.result, 0xFFFE + 4);
-  EXPECT_EQ(load_image[0xFFFE], 0xA1);
-  EXPECT_EQ(load_image[0x10001], 0xD4);
-}
-
-TEST_F(Hex, LenientAboutTextTypesCaseAndRecordsAfterTheEnd) {
-  Loaded r = load_text(dir,
-                       "produced by hand\n"
-                       ":03000000aBcDeF96 trailing words\n"
-                       ":0400000300001234B3\n"  // start segment address: skipped
-                       ":00000001FF\n"
-                       ":010020007768\n");  // after the end record, still read
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.result, 0x21);
-  EXPECT_EQ(load_image[0], 0xAB);
-  EXPECT_EQ(load_image[2], 0xEF);
-  EXPECT_EQ(load_image[0x20], 0x77);
-}
-
-TEST_F(Hex, AWrongChecksumLoadsButWarnsWithItsLine) {
-  Loaded r = load_text(dir,
-                       ":03000000010203F7\n"
-                       ":03000300040506E0\n"
-                       ":00000001FF\n");
-  EXPECT_EQ(r.result, 6);
-  EXPECT_EQ(load_image[3], 0x04);
-  EXPECT_EQ(load_image[5], 0x06);
-  EXPECT_EQ(r.out, "prog.hex line 2: checksum e0 should be eb - loaded anyway\n");
-}
-
-TEST_F(Hex, MalformedRecordsAreRefusedWithTheirLine) {
-  struct Case {
-    const char* text;
-    const char* message;
-  } cases[] = {
-      {":03000000010203F7\n\n:0300030004G506EB\n",
-       "prog.hex line 3: not a hexadecimal field - download refused\n"},
-      {":03000000010203F7\n:0300\n", "prog.hex line 2: not a hexadecimal field - download refused\n"},
-      {":03000000010203F7\n:03000300040506", "prog.hex line 2: record cut short by the end of the file - download refused\n"},
-      {":020000040", "prog.hex line 1: record cut short by the end of the file - download refused\n"},
-      {": 3000000010203F7\n", "prog.hex line 1: not a hexadecimal field - download refused\n"},
-      {"\x7f" "ELF binary, text\n", "prog.hex holds no Intel HEX records - download refused\n"},
+// Each row loads one file into an image cleared to zero, with its own fill byte, and
+// checks the result, the whole output and the bytes named.
+TEST_F(Hex, TheReaderLoadsWhatTheRecordsSayAndRefusesWhatItCannotTrust) {
+  const std::string beyond = " beyond the 364000-byte image - download refused\n";
+  const std::string cut = "record cut short by the end of the file - download refused\n";
+  const std::string not_hex = "not a hexadecimal field - download refused\n";
+  struct Row {
+    const char* label;
+    uint8_t fill;
+    std::string text;
+    int result;
+    std::string out;
+    std::vector<std::pair<int, uint8_t>> bytes;  // address, value after the load
+  } rows[] = {
+      {"out of order: the highest end, not the end of the last; unset bytes keep the fill", 0x5A,
+       ":10010000000102030405060708090A0B0C0D0E0F77\n:10000000F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF78\n:00000001FF\n", 272,
+       "", {{0, 0xF0}, {15, 0xFF}, {16, 0x5A}, {0x100, 0x00}, {0x10F, 0x0F}}},
+      {"only an end record: zero and a filled image", 0x3C, ":00000001FF\r\n", 0, "",
+       {{0, 0x3C}, {100, 0x3C}, {IMAGE_SIZE - 1, 0x3C}}},
+      // segment 0x1000: base 0x10000 again; the highest end is the first data record's
+      {"extended addresses set the base for the records after them", 0xFF,
+       ":020000040001F9\n:020010001122BB\n:020000021000EC\n:0100010033CB\n", 65552 + 2, "",
+       {{65552, 0x11}, {65553, 0x22}, {65537, 0x33}}},
+      {"offsets run on past FFFF within one record", 0xFF, ":04FFFE00A1B2C3D415\n", 0xFFFE + 4, "",
+       {{0xFFFE, 0xA1}, {0x10001, 0xD4}}},
+      // a start segment address skipped; a record after the end record still read
+      {"lenient about text, types, case and records after the end", 0xFF,
+       "produced by hand\n:03000000aBcDeF96 trailing words\n:0400000300001234B3\n:00000001FF\n:010020007768\n", 0x21,
+       "", {{0, 0xAB}, {2, 0xEF}, {0x20, 0x77}}},
+      {"a wrong checksum loads but warns with its line", 0xFF, ":03000000010203F7\n:03000300040506E0\n:00000001FF\n", 6,
+       "prog.hex line 2: checksum e0 should be eb - loaded anyway\n", {{3, 0x04}, {5, 0x06}}},
+      {"bad digit", 0xFF, ":03000000010203F7\n\n:0300030004G506EB\n", -1, "prog.hex line 3: " + not_hex, {}},
+      {"short record", 0xFF, ":03000000010203F7\n:0300\n", -1, "prog.hex line 2: " + not_hex, {}},
+      {"cut data", 0xFF, ":03000000010203F7\n:03000300040506", -1, "prog.hex line 2: " + cut, {}},
+      {"cut extended record", 0xFF, ":020000040", -1, "prog.hex line 1: " + cut, {}},
+      {"blank count", 0xFF, ": 3000000010203F7\n", -1, "prog.hex line 1: " + not_hex, {}},
+      {"no records", 0xFF, "\x7f" "ELF binary, text\n", -1, "prog.hex holds no Intel HEX records - download refused\n", {}},
+      // 0x58DD1 + 16 runs past the image; the record just before fits exactly, and
+      // nothing of a refused record is stored.
+      {"the last record that fits", 0xFF, ":020000040005F5\n:108DD000000102030405060708090A0B0C0D0E0F1B\n", IMAGE_SIZE, "",
+       {{IMAGE_SIZE - 1, 0x0F}}},
+      {"one byte beyond", 0xFF, ":020000040005F5\n:108DD100000102030405060708090A0B0C0D0E0F1A\n", -1,
+       "prog.hex line 2: data up to 0x58de1" + beyond, {{IMAGE_SIZE - 1, 0xFF}}},
+      {"far beyond", 0xFF, ":02000004FFFFFC\n:0100000055AA\n", -1, "prog.hex line 2: data up to 0xffff0001" + beyond, {}},
   };
-  for (const Case& c : cases) {
-    Loaded r = load_text(dir, c.text);
-    EXPECT_EQ(r.result, -1) << c.text;
-    EXPECT_EQ(r.out, c.message) << c.text;
+  for (const Row& row : rows) {
+    std::memset(load_image, 0, IMAGE_SIZE);
+    settings.fill_char = row.fill;
+    const Loaded r = load_text(dir, row.text);
+    EXPECT_EQ(r.result, row.result) << row.label;
+    EXPECT_EQ(r.out, row.out) << row.label;
+    for (auto [address, value] : row.bytes) EXPECT_EQ(load_image[address], value) << row.label << " at " << address;
   }
-}
-
-TEST_F(Hex, DataOutsideTheImageIsRefusedAndNotStored) {
-  settings.fill_char = 0xFF;
-  // 0x58DD1 + 16 runs past the 364000-byte image; the record just before fits exactly.
-  Loaded fits = load_text(dir, ":020000040005F5\n:108DD000000102030405060708090A0B0C0D0E0F1B\n");
-  EXPECT_EQ(fits.result, IMAGE_SIZE);
-  EXPECT_EQ(load_image[IMAGE_SIZE - 1], 0x0F);
-
-  Loaded r = load_text(dir, ":020000040005F5\n:108DD100000102030405060708090A0B0C0D0E0F1A\n");
-  EXPECT_EQ(r.result, -1);
-  EXPECT_EQ(r.out, "prog.hex line 2: data up to 0x58de1 beyond the 364000-byte image - download refused\n");
-  EXPECT_EQ(load_image[IMAGE_SIZE - 1], 0xFF) << "nothing of the refused record is stored";
-
-  Loaded far = load_text(dir, ":02000004FFFFFC\n:0100000055AA\n");
-  EXPECT_EQ(far.result, -1);
-  EXPECT_NE(far.out.find("line 2: data up to 0xffff0001 beyond the 364000-byte image"),
-            std::string::npos);
 }
 
 TEST_F(Hex, WriterGivesLowerCaseSixteenByteRecordsAndTheFixedEnd) {
