@@ -10,18 +10,11 @@
 // call, and a simulated board takes its own time stamp ordered, within the wait's
 // 0.1 % margin of the program's.
 #include <cmath>
-#include <ctime>
 
 #include "clock.h"
 #include "tsc.h"
 
 namespace {
-
-int64_t monotonic_ns() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
 
 // Which of the two the clock reads, chosen at its first read: a plain flag, read
 // between a wait's counts.

@@ -34,3 +34,7 @@ struct TscClock {
 
 // Decided and measured at the first call (2 ms of the clock), then kept.
 const TscClock& tsc_clock();
+
+// CLOCK_MONOTONIC in nanoseconds: the clock the counter stands for, and the one read
+// where it can't.
+int64_t monotonic_ns();

@@ -5,13 +5,13 @@
 
 #include "tsc.h"
 
-namespace {
-
 int64_t monotonic_ns() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
+
+namespace {
 
 // The kernel names its clock source here. It keeps "tsc" only for a counter that runs
 // at one rate whatever the processor's clock step or sleep state, and that all

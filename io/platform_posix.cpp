@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 
 #include "../common/tsc.h"
@@ -27,9 +26,7 @@ std::string program_name() {
 double monotonic_microseconds() {
   static const double us_per_count = tsc_clock().usable ? 1 / tsc_clock().low_per_us : 0;
   if (us_per_count > 0) return static_cast<double>(tsc_read_ordered()) * us_per_count;
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
+  return static_cast<double>(monotonic_ns()) / 1e3;
 }
 
 bool rename_over(const std::string& from, const std::string& to, std::string& message) {
