@@ -27,7 +27,11 @@ void copy_name(char* to, const char* from) {
   std::snprintf(to, FILE_NAME_CAPACITY, "%s", from);
 }
 
-bool is_atmega32() { return current_part == PART_ATMEGA32; }
+// No extended fuse to show or write.
+bool two_fuse_part() {
+  const AvrPart* part = identified_part();
+  return part && two_fuse_part(*part);
+}
 
 // Fuse writes go to an identified chip only; the caller has checked its argument.
 const AvrPart* part_for_fuse_write(const char* what) {
@@ -77,17 +81,19 @@ void get_fuse_3(const char*) {
 
 void get_fuses(const char*) {
   isp_read_fuses();
-  if (is_atmega32())
-    std::printf("Fuse bytes: %x %x\n", fuse_bytes[0], fuse_bytes[1]);
-  else
+  if (two_fuse_part()) {
+    const int first = first_compared_fuse(current_part);
+    std::printf("Fuse bytes: %x %x\n", fuse_bytes[first], fuse_bytes[first + 1]);
+  } else {
     std::printf("Fuse bytes: %x %x %x\n", fuse_bytes[0], fuse_bytes[1], fuse_bytes[2]);
+  }
 }
 
 void default_fuses_command(const char*) {
   const AvrPart* part = part_for_fuse_write("Fuse bytes");
   if (!part) return;
   const uint8_t* d = part->default_fuses;  // extended, high, low
-  FuseWrite w{{d[0], d[1], d[2]}, {!is_atmega32(), true, true}};
+  FuseWrite w{{d[0], d[1], d[2]}, {!two_fuse_part(), true, true}};
   if (!fuse_write_allowed("Fuse bytes", w, false)) return;
   std::printf("processorid = %d\n", current_part);
   delay_us(FUSE_WRITE_WAIT_US);
@@ -95,7 +101,7 @@ void default_fuses_command(const char*) {
   delay_us(FUSE_WRITE_WAIT_US);
   isp_write_fuse_high(d[1]);
   delay_us(FUSE_WRITE_WAIT_US);
-  if (is_atmega32()) {
+  if (two_fuse_part()) {
     std::printf("Write fuse bytes: %x %x\n", d[1], d[2]);
   } else {
     isp_write_fuse_extended(d[0]);
@@ -116,7 +122,7 @@ void write_fuse_list(const char* word_arg) {
     return;
   }
   if (!part_for_fuse_write("Fuse bytes")) return;
-  FuseWrite w{{extended, high, low}, {!is_atmega32(), true, true}};
+  FuseWrite w{{extended, high, low}, {!two_fuse_part(), true, true}};
   if (!fuse_write_allowed("Fuse bytes", w, fuse_arg.forced)) return;
   fuse_bytes[2] = low;
   fuse_bytes[1] = high;
@@ -125,9 +131,9 @@ void write_fuse_list(const char* word_arg) {
   delay_us(FUSE_WRITE_WAIT_US);
   isp_write_fuse_high(high);
   delay_us(FUSE_WRITE_WAIT_US);
-  if (!is_atmega32()) isp_write_fuse_extended(extended);
+  if (!two_fuse_part()) isp_write_fuse_extended(extended);
   delay_us(FUSE_WRITE_WAIT_US);
-  if (is_atmega32())
+  if (two_fuse_part())
     std::printf("Write fuse bytes: %x %x\n", low, high);
   else
     std::printf("Write fuse bytes: %x %x %x\n", low, high, extended);

@@ -4,6 +4,12 @@
 // page buffer (low byte first) and committed with one page write and one ready-wait,
 // so a 64 KiB part costs 256 waits instead of 65536. EEPROM has no page mode in use
 // here and waits after every byte.
+//
+// Word addresses go out in 16 bits. Flash above 64 K words (128 KiB) is reached
+// through the Load Extended Address byte, which the chip keeps and puts in front of
+// the address of every page write and flash read until the next one: each pass sends
+// it with 0 first, and again whenever it crosses into another 64 K-word segment. A page
+// never straddles two segments (pages are powers of two, at most 128 words).
 #include "image.h"
 
 #include <algorithm>
@@ -28,6 +34,21 @@ bool page_size_known(int page_words) {
   return page_words == 32 || page_words == 64 || page_words == 128;
 }
 
+// The extended address byte the chip holds during one pass over its flash.
+class FlashSegment {
+ public:
+  FlashSegment() { isp_load_extended_address(0); }
+  // Before the page write or read at word address `word`.
+  void reach(unsigned word) {
+    if ((word >> 16) == segment_) return;
+    segment_ = word >> 16;
+    isp_load_extended_address(segment_);
+  }
+
+ private:
+  unsigned segment_ = 0;
+};
+
 }  // namespace
 
 void fill_load_image(uint8_t value) { std::memset(load_image, value, sizeof load_image); }
@@ -44,7 +65,7 @@ int write_flash(int part, int length) {
   int pending = 0;       // words loaded into the page buffer since the last page write
   unsigned page = 0;     // word address of the page being filled
 
-  isp_load_extended_address(0);
+  FlashSegment segment;
   progress_begin("Bytes written to target: ", length, true);
   for (int i = 0; i < length; i += 2) {
     const unsigned offset = static_cast<unsigned>((i / 2) % page_words);
@@ -57,6 +78,7 @@ int write_flash(int part, int length) {
     progress_update(i + 2);
     if (++pending == page_words) {
       pending = 0;
+      segment.reach(page);
       isp_write_page(page);
       if (isp_wait_ready() == -1) {
         progress_clear();
@@ -67,6 +89,7 @@ int write_flash(int part, int length) {
     }
   }
   if (pending != 0) {
+    segment.reach(page);
     isp_write_page(page);
     if (isp_wait_ready() == -1) {
       progress_clear();
@@ -97,12 +120,13 @@ int write_eeprom(int length) {
 void read_flash(int length) {
   length = clamp_length(length);
   fill_readback_image(0);
-  isp_load_extended_address(0);
+  FlashSegment segment;
   // Whole words: an odd length reads one byte more than asked (still inside the image,
   // whose size is even).
   progress_begin("Flash bytes read: ", length, true);
   for (int i = 0; i < length; i += 2) {
     const unsigned word = static_cast<unsigned>(i / 2);
+    segment.reach(word);
     readback_image[i] = isp_read_flash_low(word);
     readback_image[i + 1] = isp_read_flash_high(word);
     std::printf("Flash bytes read: %ld  \r", static_cast<long>(i + 2));
@@ -125,9 +149,10 @@ void read_eeprom(int length) {
 
 int first_word_not_erased(int words, int page_words, unsigned* word, unsigned* value) {
   if (page_words <= 0) return 0;
-  isp_load_extended_address(0);
+  FlashSegment segment;
   for (int w = 0; w < words; w += page_words) {
     const unsigned address = static_cast<unsigned>(w);
+    segment.reach(address);
     const unsigned low = isp_read_flash_low(address);
     const unsigned read = low | unsigned{isp_read_flash_high(address)} << 8;
     if (read != 0xFFFF) {

@@ -31,6 +31,13 @@ void init_part_table() {
   part_count = KNOWN_PART_COUNT;
 }
 
+bool two_fuse_part(const AvrPart& part) { return part.fuse_count == 2; }
+
+int first_compared_fuse(int row) {
+  if (row < FIRST_ROWS || row >= part_count) return 0;
+  return 3 - part_table[row].fuse_count;
+}
+
 int find_part_by_signature() {
   for (int i = 0; i < part_count && i < PART_TABLE_CAPACITY; ++i) {
     const AvrPart& row = part_table[i];

@@ -15,7 +15,16 @@ struct AvrPart {
 };
 
 constexpr int PART_TABLE_CAPACITY = 30;
-constexpr int PART_ATMEGA32 = 1;  // the one row with two fuse bytes
+constexpr int PART_ATMEGA32 = 1;  // the first row with two fuse bytes
+
+// The rows the table started with. A row with two fuse bytes (no extended fuse) has
+// none shown by gf nor written by a or pfa. The default-fuse check compares
+// `fuse_count` bytes of fuse_bytes: from element 0 in the first rows, as users' scripts
+// know them (so the ATmega32 row compares the extended and high bytes read), and in the
+// rows added since, the fuses the part has (high and low on a two-fuse part).
+constexpr int FIRST_ROWS = 7;
+bool two_fuse_part(const AvrPart& part);
+int first_compared_fuse(int row);
 
 extern AvrPart part_table[PART_TABLE_CAPACITY];
 extern int part_count;

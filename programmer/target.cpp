@@ -1,6 +1,7 @@
 // Identification of the target, the default-fuse check and the reports built on them.
 #include "target.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "hardware.h"
@@ -75,9 +76,9 @@ uint8_t check_default_fuses() {
   isp_read_fuses();
   uint8_t result = FUSES_DEFAULT;
   if (const AvrPart* part = identified_part()) {
-    int count = part->fuse_count;
-    if (count > 3) count = 3;  // fuse_bytes holds three
-    for (int i = 0; i < count; ++i)
+    const int first = first_compared_fuse(current_part);
+    const int count = std::min(part->fuse_count, 3 - first);  // fuse_bytes holds three
+    for (int i = first; i < first + count; ++i)
       if (part->default_fuses[i] != fuse_bytes[i]) result = FUSES_DIFFER;
   }
   clock_mhz = clock_from_low_fuse(fuse_bytes[2]);

@@ -68,6 +68,9 @@ uint8_t programmed_value(Chip& chip, uint8_t old_value, uint8_t value, bool and_
   return and_only ? static_cast<uint8_t>(old_value & value) : value;
 }
 
+// Flash that 16-bit word addresses reach without the Load Extended Address byte.
+constexpr uint32_t FLASH_BYTES_16_BIT_WORDS = 0x20000;
+
 uint32_t flash_word_address(const Chip& chip, uint8_t hi, uint8_t lo) {
   uint32_t words = chip.part->flash_bytes / 2;
   return ((uint32_t{chip.extended_address} << 16) | (uint32_t{hi} << 8) | lo) & (words - 1);
@@ -253,7 +256,12 @@ void chip_execute(Chip& chip, const uint8_t* b, const Decoded& decoded, double n
   const SimPart& part = *chip.part;
   switch (b[0]) {
     case OP_PROGRAMMING: execute_programming(chip, b, now_us); break;
-    case OP_LOAD_EXTENDED_ADDRESS: chip.extended_address = b[2]; break;
+    case OP_LOAD_EXTENDED_ADDRESS:
+      // Only a part with flash beyond 64 K words keeps the byte; the others ignore the
+      // instruction, which the programmer sends with 0 before every pass over flash.
+      // Without it, a read or page write above 128 KiB lands in the low half.
+      if (part.flash_bytes > FLASH_BYTES_16_BIT_WORDS) chip.extended_address = b[2];
+      break;
     case OP_LOAD_PAGE_LOW:
     case OP_LOAD_PAGE_HIGH: {
       uint32_t i = (b[2] & (part.page_words - 1)) * 2 + (b[0] == OP_LOAD_PAGE_HIGH ? 1 : 0);
