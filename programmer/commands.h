@@ -21,6 +21,9 @@ void print_help();
 void print_banner();
 // One line: the program's name and version.
 void print_version();
+// The device table: each row's name, signature and flash, page and EEPROM sizes in
+// bytes, under a heading line.
+void print_parts();
 // Runs the words of a command file, each echoed and followed by "-": 1, or 0 when the
 // file can't be opened (one line naming it).
 int run_command_file(const char* name);

@@ -1,6 +1,7 @@
 // varnprog: start-up, then the interactive prompt or the command-line words.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "commands.h"
 #include "console.h"
@@ -88,6 +89,11 @@ void release_at_exit() {
 
 int main(int argc, char** argv) {
   if (answered_info_option(argc, argv, print_help, print_version)) return 0;
+  if (argc == 2 && std::strcmp(argv[1], "--parts") == 0) {  // like --help: no port, no banner
+    init_part_table();
+    print_parts();
+    return 0;
+  }
   settings.hex_extended_record_type = 4;
   bind_port_library();  // a missing library is reported by the first port call
   // Root's rights, where held for another user, end here: before the calibration

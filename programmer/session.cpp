@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "console.h"
+#include "parts.h"
 #include "settings.h"
 
 namespace {
@@ -20,6 +21,15 @@ void print_banner() {
 }
 
 void print_version() { std::printf("varnprog %s\n", VARN_VERSION); }
+
+void print_parts() {
+  std::printf("%-22s %-9s %7s %5s %7s\n", "Part", "Signature", "Flash", "Page", "EEPROM");
+  for (int i = 0; i < part_count; ++i) {
+    const AvrPart& p = part_table[i];
+    std::printf("%-22s %02X %02X %02X %7d %5d %7d\n", p.name, p.signature[0], p.signature[1], p.signature[2],
+                p.flash_bytes, p.page_words * 2, p.eeprom_bytes);
+  }
+}
 
 void print_help() {
   std::printf(
