@@ -1,6 +1,7 @@
 // The device table, filled at start-up from the parts of the avr library.
 #include "parts.h"
 
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <string_view>
@@ -16,6 +17,19 @@ constexpr int SIGNATURE_LENGTH = 3;
 constexpr int PART_RESERVED = 4;
 constexpr uint8_t UNUSED_FUSE_SLOT = 0xFF;  // default_fuses' fourth byte
 constexpr int KNOWN_PART_COUNT = static_cast<int>(std::size(avr::PARTS));
+// "ATmega644P" and "ATmega644PA" share a row named "ATmega644P/644PA".
+void row_name(const avr::Part& part, int row, char (&name)[sizeof AvrPart::name]) {
+  constexpr std::string_view FAMILY = "ATmega";
+  std::string_view text = part.name();
+  std::snprintf(name, sizeof name, "%.*s", static_cast<int>(text.size()), text.data());
+  for (size_t n = 1; row >= FIRST_ROWS && n < part.names.size() && part.names[n]; ++n) {
+    std::string_view other = part.names[n];
+    if (other.starts_with(FAMILY)) other.remove_prefix(FAMILY.size());
+    const size_t used = std::strlen(name);
+    std::snprintf(name + used, sizeof name - used, "/%.*s", static_cast<int>(other.size()), other.data());
+  }
+}
+
 }  // namespace
 
 static_assert(KNOWN_PART_COUNT <= PART_TABLE_CAPACITY);
@@ -26,7 +40,7 @@ void init_part_table() {
     const avr::Part& known = avr::PARTS[i];
     AvrPart& row = part_table[i];
     row = AvrPart{};
-    std::strncpy(row.name, known.name(), sizeof row.name - 1);
+    row_name(known, i, row.name);
     row.signature_length = SIGNATURE_LENGTH;
     for (size_t b = 0; b < known.signature.size(); ++b) row.signature[b] = known.signature[b];
     row.fuse_count = known.board_fuse_count;

@@ -14,7 +14,7 @@ struct AvrPart {
   int32_t eeprom_bytes;
 };
 
-constexpr int PART_TABLE_CAPACITY = 30;
+constexpr int PART_TABLE_CAPACITY = 48;  // the 40 rows of the parts' facts, and room
 constexpr int PART_ATMEGA32 = 1;  // the first row with two fuse bytes
 
 // The rows the table started with. A row with two fuse bytes (no extended fuse) has
@@ -22,6 +22,8 @@ constexpr int PART_ATMEGA32 = 1;  // the first row with two fuse bytes
 // `fuse_count` bytes of fuse_bytes: from element 0 in the first rows, as users' scripts
 // know them (so the ATmega32 row compares the extended and high bytes read), and in the
 // rows added since, the fuses the part has (high and low on a two-fuse part).
+// Their names are the part's first name; a later row names every part of its signature
+// ("ATmega644P/644PA").
 constexpr int FIRST_ROWS = 7;
 bool two_fuse_part(const AvrPart& part);
 int first_compared_fuse(int row);

@@ -50,7 +50,7 @@ TEST(VarnprogFuseWrites, RefusalsWriteNothingAndEndWithStatus2) {
     EXPECT_EQ(r.status, 2) << word;
     EXPECT_EQ(report_value(dir.read("report.txt"), "fuse_writes"), "0") << word;
   }
-  RunResult unknown = varnprog(dir, {"-a", "-pfae2,df,ff", "-pf1e2"}, "part=ATmega328P,report=" + dir.file("r2.txt"));
+  RunResult unknown = varnprog(dir, {"-a", "-pfae2,df,ff", "-pf1e2"}, "part=ATtiny85,report=" + dir.file("r2.txt"));
   EXPECT_EQ(after_banner(unknown),
             "Fuse bytes not written - target processor not recognised\n"
             "Fuse bytes not written - target processor not recognised\n"

@@ -15,25 +15,6 @@
 
 namespace {
 
-// Bytes of a HEX file by address (types 00, 02 and 04).
-std::map<uint32_t, uint8_t> hex_bytes(const std::string& text) {
-  std::map<uint32_t, uint8_t> bytes;
-  uint32_t base = 0;
-  size_t at = 0;
-  while ((at = text.find(':', at)) != std::string::npos) {
-    auto field = [&](size_t offset, size_t digits) {
-      return static_cast<uint32_t>(std::stoul(text.substr(at + 1 + offset, digits), nullptr, 16));
-    };
-    const uint32_t count = field(0, 2), address = field(2, 4), type = field(6, 2);
-    if (type == 0)
-      for (uint32_t k = 0; k < count; ++k) bytes[base + address + k] = static_cast<uint8_t>(field(8 + 2 * k, 2));
-    if (type == 2) base = field(8, 4) * 16;
-    if (type == 4) base = field(8, 4) << 16;
-    ++at;
-  }
-  return bytes;
-}
-
 uint32_t crc32(const Bytes& data) {
   uint32_t crc = 0xFFFFFFFF;
   for (uint8_t b : data) {
@@ -149,7 +130,7 @@ TEST(FlowRuns, DownloadsUploadsAndRefusalsDoWhatTheySay) {
       // The refused flows still reset (sf after them prints ff); nothing is erased or written.
       {"an absent target is never touched", refused_files, refused_words, "fault=absent", {"Fill char=ff"},
        refused_counts, 2, {}, {{"keep.hex", "precious\n"}}},
-      {"an unrecognised target is never touched", refused_files, refused_words, "part=ATmega328P", {"Fill char=ff"},
+      {"an unrecognised target is never touched", refused_files, refused_words, "part=ATtiny85", {"Fill char=ff"},
        refused_counts, 2, {}, {{"keep.hex", "precious\n"}}},
       {"da runs four passes; nv holds for the first only", {{"a.hex", hex_text(d100)}},
        {"-nv", "-daa.hex", "-damissing.hex"}, "part=ATmega88", {},
@@ -361,11 +342,11 @@ TEST_F(Flows, APassMeansTheChipHoldsTheFileAndEveryFailureSaysSo) {
        "empty.hex holds no Intel HEX records - download refused\n", {}, 2, 0},
       {"fault=absent", {"-gf", "-gc"}, "Fuse bytes: ff ff ff\nCalibration byte: ff\n", {hint}, 2, 0},
       {"fault=silent", {"-i"}, "Signature bytes: 0 0 1  " + unknown, {hint}, 2, 0},
-      {"part=ATmega328P", {"-i"}, "Signature bytes: 1e 95 f  " + unknown, {}, 2, 0},
-      {"part=ATmega328P", {"-s"}, unknown + " Lock byte = ff    No locks bits activated\n Signature = 1e 95 f\n"
-       " Fuse bytes = ff d9 62\n Calibration byte =  9e\n", {}, 2, 0},
-      {"part=ATmega328P", {"-x1"}, "Target Processor Unrecognized but responding - default fuses set\n", {}, 2, 0},
-      {"part=ATmega328P", {"-gf"}, "Fuse bytes: ff d9 62\n", {}, 0, 0},  // a read is no identification
+      {"part=ATtiny85", {"-i"}, "Signature bytes: 1e 93 b  " + unknown, {}, 2, 0},
+      {"part=ATtiny85", {"-s"}, unknown + " Lock byte = ff    No locks bits activated\n Signature = 1e 93 b\n"
+       " Fuse bytes = ff df 62\n Calibration byte =  8c\n", {}, 2, 0},
+      {"part=ATtiny85", {"-x1"}, "Target Processor Unrecognized but responding - default fuses set\n", {}, 2, 0},
+      {"part=ATtiny85", {"-gf"}, "Fuse bytes: ff df 62\n", {}, 0, 0},  // a read is no identification
       {"part=ATmega168", {"-pfa0e2,0df,0ff"}, "Write fuse bytes: e2 df ff\n", {}, 0, 0},
       {"", {"-dfmissing.hex", "fnothere.txt"}, "Can't open download file\nCan't open file named: nothere.txt\n",
        {"missing.hex: No such file or directory\n", "nothere.txt: No such file or directory\n"}, 2, 0},

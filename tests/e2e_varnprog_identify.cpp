@@ -42,8 +42,8 @@ TEST(VarnprogIdentify, EveryPartOfTheTable) {
 
 TEST(VarnprogIdentify, UnknownAbsentAndSilentChips) {
   TempDir dir;
-  RunResult unknown = varnprog(dir, {"-i"}, "part=ATmega328P");
-  EXPECT_EQ(after_banner(unknown), "Signature bytes: 1e 95 f  Processor: Unrecognized signature\n");
+  RunResult unknown = varnprog(dir, {"-i"}, "part=ATtiny85");
+  EXPECT_EQ(after_banner(unknown), "Signature bytes: 1e 93 b  Processor: Unrecognized signature\n");
   EXPECT_EQ(unknown.status, 2);  // a chip the programmer can't serve
 
   RunResult absent = varnprog(dir, {"-i"}, "fault=absent");
@@ -68,7 +68,7 @@ TEST(VarnprogTargetCheck, DefaultChangedAndClockReports) {
   // Changed high fuse with an 8 MHz low fuse is reported with the clock.
   EXPECT_EQ(after_banner(varnprog(dir, {"-pf2dd", "-x3"}, "part=ATmega88")),
             "Write fuse byte 2: dd\nTarget ATmega88 responding - default fuses set - 8MHz clock\n");
-  EXPECT_EQ(after_banner(varnprog(dir, {"-xa"}, "part=ATmega328P")),
+  EXPECT_EQ(after_banner(varnprog(dir, {"-xa"}, "part=ATtiny85")),
             "Reset 1: Target Processor Unrecognized but responding - default fuses set\n");
   RunResult absent = varnprog(dir, {"-x5"}, "fault=absent");
   EXPECT_EQ(after_banner(absent), "Target not responding to Enable Serial Programming command\n");
@@ -88,7 +88,7 @@ TEST(VarnprogBoardCheck, InteractiveStartUpLines) {
   RunResult none = varnprog(dir, {}, "fault=absent");
   EXPECT_EQ(none.out, INTERACTIVE + BOARD_CHECK + "not responding - either faulty or not installed\n" +
                           "\n-" + FINISHED);
-  RunResult unknown = varnprog(dir, {}, "part=ATmega328P");
+  RunResult unknown = varnprog(dir, {}, "part=ATtiny85");
   EXPECT_EQ(unknown.out, INTERACTIVE + BOARD_CHECK +
                              "not responding - either faulty or not installed\n" + "\n-" + FINISHED);
 }
@@ -105,8 +105,8 @@ TEST(VarnprogStatistics, FullReport) {
                                "\n"))
       << out;
 
-  std::string locked = after_banner(varnprog(dir, {"-S"}, "part=ATmega328P,fault=locked"));
-  EXPECT_EQ(locked.rfind("Processor: Unrecognized signature\n Lock byte = fc\n Signature = 1e 95 f\n", 0), 0u)
+  std::string locked = after_banner(varnprog(dir, {"-S"}, "part=ATtiny85,fault=locked"));
+  EXPECT_EQ(locked.rfind("Processor: Unrecognized signature\n Lock byte = fc\n Signature = 1e 93 b\n", 0), 0u)
       << locked;
 }
 
@@ -115,7 +115,7 @@ TEST(VarnprogFuses, ReadsOfEachByteAndTheAtmega32Pair) {
   EXPECT_EQ(after_banner(varnprog(dir, {"-gf1", "-GF2", "-gf3x", "-gf"}, "part=ATmega168")),
             "Fuse byte 1: e2\nFuse byte 2: df\nFuse byte 3: f9\nFuse bytes: f9 df e2\n");
   EXPECT_EQ(after_banner(varnprog(dir, {"-gf"}, "part=ATmega32")), "Fuse bytes: d9 c4\n");
-  EXPECT_EQ(after_banner(varnprog(dir, {"-gf"}, "part=ATmega328P")), "Fuse bytes: ff d9 62\n");
+  EXPECT_EQ(after_banner(varnprog(dir, {"-gf"}, "part=ATtiny85")), "Fuse bytes: ff df 62\n");
   std::string gc = after_banner(varnprog(dir, {"-gc"}, "part=ATmega48"));
   EXPECT_TRUE(has_byte_between(gc, "Calibration byte: ", "\n")) << gc;
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
@@ -99,4 +100,23 @@ inline Bytes random_bytes(size_t size, unsigned seed) {
   Bytes data(size);
   for (auto& b : data) b = static_cast<uint8_t>(random() % 0xFF);  // never 0xFF
   return data;
+}
+
+// Bytes of a HEX file by address (types 00, 02 and 04).
+inline std::map<uint32_t, uint8_t> hex_bytes(const std::string& text) {
+  std::map<uint32_t, uint8_t> bytes;
+  uint32_t base = 0;
+  size_t at = 0;
+  while ((at = text.find(':', at)) != std::string::npos) {
+    auto field = [&](size_t offset, size_t digits) {
+      return static_cast<uint32_t>(std::stoul(text.substr(at + 1 + offset, digits), nullptr, 16));
+    };
+    const uint32_t count = field(0, 2), address = field(2, 4), type = field(6, 2);
+    if (type == 0)
+      for (uint32_t k = 0; k < count; ++k) bytes[base + address + k] = static_cast<uint8_t>(field(8 + 2 * k, 2));
+    if (type == 2) base = field(8, 4) * 16;
+    if (type == 4) base = field(8, 4) << 16;
+    ++at;
+  }
+  return bytes;
 }

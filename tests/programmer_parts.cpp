@@ -22,7 +22,7 @@ TEST(PartTable, AllThreeSignatureBytesDecide) {
   EXPECT_STREQ(part_table[4].name, "ATmega168");
   EXPECT_EQ(lookup(0x1E, 0x94, 0x03), 0);
   EXPECT_EQ(lookup(0x1E, 0x97, 0x02), 6);
-  EXPECT_EQ(lookup(0x1E, 0x95, 0x03), -1);
+  EXPECT_EQ(lookup(0x1E, 0x93, 0x0B), -1);  // an ATtiny85
   EXPECT_EQ(lookup(0xFF, 0xFF, 0xFF), -1);  // MISO resting high
   EXPECT_EQ(lookup(0x00, 0x00, 0x00), -1);  // the empty rows are never compared
 }
@@ -50,6 +50,8 @@ TEST(DefaultFuses, ComparedBytesAndClockFigure) {
       {3, 0xF9, 0xDD, 0xE2, FUSES_DIFFER, 8},     // high changed, clock still from low
       {PART_ATMEGA32, 0xD9, 0xE4, 0x12, FUSES_DEFAULT, 1},  // low fuse not compared
       {PART_ATMEGA32, 0xD9, 0xE5, 0xFF, FUSES_DIFFER, 1},
+      {FIRST_ROWS, 0x00, 0xD9, 0xE1, FUSES_DEFAULT, 1},  // ATmega8: no extended fuse to compare
+      {FIRST_ROWS, 0xFF, 0xD9, 0xE2, FUSES_DIFFER, 8},   // but its low fuse is
       {-1, 0x00, 0x00, 0xA7, FUSES_DEFAULT, 20},  // no row: nothing to compare
   };
   for (const auto& c : cases) {

@@ -8,12 +8,14 @@
 namespace io::sim {
 namespace {
 
-// The board carries every part of the parts table, plus the ATmega328P, which the
-// programmer does not know (for its "unrecognised" paths).
+// The board carries every part of the parts table, plus the ATtiny85, an AVR that
+// speaks the same serial-programming instructions but that the programmer does not
+// know (for its "unrecognised" paths). Its figures are its data sheet's: 32-word
+// pages, 4-byte EEPROM pages, tWD_EEPROM 4 ms, only SELFPRGEN in the extended fuse.
 // clang-format off
-constexpr SimPart ATMEGA328P = {
-  {"ATmega328P"}, {0x1E, 0x95, 0x0F}, 32768, 128, 1024, 4, 3, {0xFF, 0xD9, 0x62}, 3, {0xFF, 0xD9, 0x62},
-  {0xF8, 0x00, 0x00}, 4500, 3600, 9000, 4500, false, avr::high(7), avr::high(6), avr::high(5), avr::NONE, avr::NONE};
+constexpr SimPart ATTINY85 = {
+  {"ATtiny85"}, {0x1E, 0x93, 0x0B}, 8192, 64, 512, 4, 3, {0xFF, 0xDF, 0x62}, 3, {0xFF, 0xDF, 0x62},
+  {0xFE, 0x00, 0x00}, 4500, 4000, 9000, 4500, false, avr::high(7), avr::high(6), avr::high(5), avr::NONE, avr::NONE};
 // clang-format on
 
 // Each simulated chip's oscillator calibration byte: its own, as every real chip's
@@ -25,7 +27,7 @@ struct Calibration {
 constexpr Calibration calibrations[] = {
     {{0x1E, 0x94, 0x03}, 0xA7}, {{0x1E, 0x95, 0x02}, 0xAB}, {{0x1E, 0x92, 0x05}, 0x9C},
     {{0x1E, 0x93, 0x0A}, 0x9A}, {{0x1E, 0x94, 0x06}, 0x98}, {{0x1E, 0x96, 0x09}, 0x8F},
-    {{0x1E, 0x97, 0x02}, 0xB2}, {{0x1E, 0x95, 0x0F}, 0x9E},
+    {{0x1E, 0x97, 0x02}, 0xB2}, {{0x1E, 0x95, 0x0F}, 0x9E}, {{0x1E, 0x93, 0x0B}, 0x8C},
 };
 constexpr uint8_t CALIBRATION_MIDDLE = 0x80;
 
@@ -40,7 +42,7 @@ template <typename Visit>
 const SimPart* each_part(Visit visit) {
   for (const SimPart& part : avr::PARTS)
     if (visit(part)) return &part;
-  return visit(ATMEGA328P) ? &ATMEGA328P : nullptr;
+  return visit(ATTINY85) ? &ATTINY85 : nullptr;
 }
 
 bool busy_now(const Chip& chip, double now_us) {
@@ -76,9 +78,6 @@ uint8_t programmed_value(Chip& chip, uint8_t old_value, uint8_t value, bool and_
   }
   return and_only ? static_cast<uint8_t>(old_value & value) : value;
 }
-
-// Flash that 16-bit word addresses reach without the Load Extended Address byte.
-constexpr uint32_t FLASH_BYTES_16_BIT_WORDS = 0x20000;
 
 uint32_t flash_word_address(const Chip& chip, uint8_t hi, uint8_t lo) {
   uint32_t words = chip.part->flash_bytes / 2;
@@ -268,7 +267,7 @@ void chip_execute(Chip& chip, const uint8_t* b, const Decoded& decoded, double n
       // Only a part with flash beyond 64 K words keeps the byte; the others ignore the
       // instruction, which the programmer sends with 0 before every pass over flash.
       // Without it, a read or page write above 128 KiB lands in the low half.
-      if (part.flash_bytes > FLASH_BYTES_16_BIT_WORDS) chip.extended_address = b[2];
+      if (part.load_extended_address) chip.extended_address = b[2];
       break;
     case OP_LOAD_PAGE_LOW:
     case OP_LOAD_PAGE_HIGH: {

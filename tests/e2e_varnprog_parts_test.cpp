@@ -1,0 +1,156 @@
+// Every row of the device table, end to end on the simulated board with the chip's
+// factory fuses. The rows come from `varnprog --parts`, so the listing is checked too.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "e2e_varnprog_support.h"
+
+namespace {
+
+struct Listed {
+  int row = 0;
+  std::string name;                     // as the table prints it: "ATmega644P/644PA"
+  std::string signature;                // as -i prints it: "1e 96 a"
+  size_t flash = 0, eeprom = 0;
+  std::vector<std::string> own_names;  // ATmega644P, ATmega644PA
+};
+
+const std::vector<Listed>& listed() {
+  static const std::vector<Listed> rows = [] {
+    TempDir dir;
+    RunOptions options;
+    options.args = {"--parts"};
+    std::istringstream lines(run_program("varnprog", options, dir).out);
+    std::vector<Listed> found;
+    std::string line;
+    std::getline(lines, line);  // the heading
+    while (std::getline(lines, line)) {
+      Listed r;
+      r.row = static_cast<int>(found.size());
+      unsigned s[3] = {}, page = 0;
+      std::istringstream(line) >> r.name >> std::hex >> s[0] >> s[1] >> s[2] >> std::dec >> r.flash >> page >> r.eeprom;
+      char text[16];
+      std::snprintf(text, sizeof text, "%x %x %x", s[0], s[1], s[2]);
+      r.signature = text;
+      const std::string family = r.name.substr(0, r.name.find_first_of("0123456789"));
+      std::istringstream names(r.name);
+      for (std::string n; std::getline(names, n, '/');) r.own_names.push_back(r.own_names.empty() ? n : family + n);
+      found.push_back(r);
+    }
+    return found;
+  }();
+  return rows;
+}
+
+const Listed* row_named(const std::string& name) {
+  for (const Listed& r : listed())
+    for (const std::string& own : r.own_names)
+      if (own == name) return &r;
+  return nullptr;
+}
+
+// A fresh chip runs at 1 MHz: each row identifies on the strict board at real timing
+// without a phase too short, and each of its names gives that chip. Rows from 7 on
+// compare a fresh chip's fuses with their defaults and find them set.
+TEST(VarnprogParts, EveryRowIdentifiesByEachOfItsNames) {
+  ASSERT_EQ(listed().size(), 40u);
+  for (const Listed& r : listed()) {
+    TempDir dir;
+    RunOptions options;
+    options.args = {"-i"};
+    options.env = {{"LPT1", "sim:strict=1,fuses=factory,report=report.txt,part=" + r.own_names[0]}};
+    RunResult strict = run_program("varnprog", options, dir);
+    EXPECT_EQ(after_banner(strict), "Signature bytes: " + r.signature + "  Processor: " + r.name + "\n");
+    EXPECT_EQ(report_of(dir, "timing_violations"), "0") << r.name;
+    for (const std::string& name : r.own_names) {
+      const std::string check = after_banner(varnprog(dir, {"-x1"}, "fuses=factory,part=" + name));
+      EXPECT_EQ(check.rfind("Target " + r.name + " responding - default fuses ", 0), 0u) << check;
+      if (r.row >= 7) {
+        EXPECT_EQ(check, "Target " + r.name + " responding - default fuses set\n");
+      }
+    }
+  }
+}
+
+// Two fuse bytes without an EEPROM page; 64-byte flash pages; 256 KiB reached through
+// Load Extended Address; an EEPROM page. Each memory filled, verified and read back.
+TEST(VarnprogParts, OnePartOfEachShapeFillsBothMemoriesAndReadsThemBack) {
+  for (const char* part : {"ATmega8535", "ATmega48PA", "ATmega2560", "ATmega32U4"}) {
+    const Listed* r = row_named(part);
+    ASSERT_NE(r, nullptr) << part;
+    TempDir dir;
+    const Bytes flash = random_bytes(r->flash, 1), eeprom = random_bytes(r->eeprom, 2);
+    dir.write("flash.hex", hex_text(flash));
+    dir.write("eeprom.hex", hex_text(eeprom));
+    RunResult run = varnprog(dir, {"-dfflash.hex", "-deeeprom.hex", "-ufflash-up.hex", "-ueeeprom-up.hex"},
+                             std::string("strict=1,fuses=factory,part=") + part);
+    EXPECT_EQ(run.status, 0) << part << run.err;
+    EXPECT_NE(run.out.find("Target Flash matches flash.hex\n"), std::string::npos) << part;
+    EXPECT_NE(run.out.find("Target matches eeprom.hex\n"), std::string::npos) << part;
+    for (const auto& [file, data] : {std::pair{"flash-up.hex", &flash}, std::pair{"eeprom-up.hex", &eeprom}}) {
+      const auto back = hex_bytes(dir.read(file));
+      EXPECT_EQ(back.size(), data->size()) << part << " " << file;
+      size_t differ = 0;
+      for (const auto& [address, value] : back) differ += address >= data->size() || (*data)[address] != value;
+      EXPECT_EQ(differ, 0u) << part << " " << file;
+    }
+  }
+}
+
+// RSTDISBL sits in high bit 7 (two-fuse parts and the 48-328 family, beside DWEN),
+// high bit 6 (the U2 parts, DWEN in bit 7) or extended bit 0 (the 169-649 family).
+TEST(VarnprogParts, TheGuardRefusesRstdisblOnEachFuseLayout) {
+  const std::string reason = " programs RSTDISBL: the RESET pin stops answering this programmer\n";
+  const struct {
+    const char* part;
+    const char* word;
+    std::string out;
+  } cases[] = {
+      {"ATmega8A", "-pf259", "Fuse byte 2 not written - 59" + reason},
+      {"ATmega328P", "-pfa62,59,ff", "Fuse bytes not written - 59" + reason},
+      {"ATmega16U2", "-pf299", "Fuse byte 2 not written - 99" + reason},
+      {"ATmega329PA", "-pf3fe", "Fuse byte 3 not written - fe" + reason},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    RunResult r = varnprog_reported(dir, {c.word}, std::string("fuses=factory,part=") + c.part);
+    EXPECT_EQ(after_banner(r), c.out) << c.part;
+    EXPECT_EQ(r.status, 2) << c.part;
+    EXPECT_EQ(report_of(dir, "fuse_writes"), "0") << c.part;
+  }
+}
+
+// A program that avr-gcc built for the part downloads to flash and EEPROM.
+TEST(VarnprogParts, AnAvrGccProgramForEachPartDownloads) {
+  if (std::system("command -v avr-gcc >/dev/null 2>&1") != 0) GTEST_SKIP() << "avr-gcc is not installed";
+  TempDir dir;
+  dir.write("p.c",
+            "#include <avr/eeprom.h>\n"
+            "const char text[] EEMEM = \"EEPROM\";\n"
+            "volatile char copy[] = \"data\";\n"
+            "int main(void) { for (;;) copy[0] = eeprom_read_byte((const uint8_t*)text); }\n");
+  for (const Listed& r : listed()) {
+    std::string mmcu = r.own_names[0];
+    for (char& c : mmcu) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string build = "cd '" + dir.path() + "' && avr-gcc -mmcu=" + mmcu + " -Os -o p.elf p.c";
+    ASSERT_EQ(std::system(build.c_str()), 0) << build;
+    RunResult run = varnprog(dir, {"-dfp.elf", "-dep.elf"}, "fuses=factory,part=" + r.own_names[0]);
+    EXPECT_EQ(count_of(run.out, " matches p.elf\n"), 2u) << r.name << run.out;
+    EXPECT_EQ(run.status, 0) << r.name << run.err;
+  }
+}
+
+// The manual lists every row as the table names it.
+TEST(VarnprogParts, TheManualListsEveryRow) {
+  std::ifstream page(VARN_SOURCE_DIR "/docs/man/varnprog.1");
+  const std::string text{std::istreambuf_iterator<char>(page), {}};
+  for (const Listed& r : listed()) EXPECT_NE(text.find(r.name), std::string::npos) << r.name;
+}
+
+}  // namespace
