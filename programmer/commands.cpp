@@ -103,16 +103,16 @@ void default_fuses_command(const char* arg) {
   FuseWrite w{{d[0], d[1], d[2]}, {!two_fuse_part(), true, true}};
   if (!fuse_write_allowed("Fuse bytes", w, false)) return;
   std::printf("processorid = %d\n", current_part);
-  delay_us(FUSE_WRITE_WAIT_US);
+  delay_us(fuse_write_wait_us());
   isp_write_fuse_low(d[2]);
-  delay_us(FUSE_WRITE_WAIT_US);
+  delay_us(fuse_write_wait_us());
   isp_write_fuse_high(d[1]);
-  delay_us(FUSE_WRITE_WAIT_US);
+  delay_us(fuse_write_wait_us());
   if (two_fuse_part()) {
     std::printf("Write fuse bytes: %x %x\n", d[1], d[2]);
   } else {
     isp_write_fuse_extended(d[0]);
-    delay_us(FUSE_WRITE_WAIT_US);  // the last write completes before the read-back
+    delay_us(fuse_write_wait_us());  // the last write completes before the read-back
     std::printf("Write fuse bytes: %x %x %x\n", d[0], d[1], d[2]);
   }
   check_fuse_write(w);
@@ -135,11 +135,11 @@ void write_fuse_list(const char* word_arg) {
   fuse_bytes[1] = high;
   fuse_bytes[0] = extended;
   isp_write_fuse_low(low);
-  delay_us(FUSE_WRITE_WAIT_US);
+  delay_us(fuse_write_wait_us());
   isp_write_fuse_high(high);
-  delay_us(FUSE_WRITE_WAIT_US);
+  delay_us(fuse_write_wait_us());
   if (!two_fuse_part()) isp_write_fuse_extended(extended);
-  delay_us(FUSE_WRITE_WAIT_US);
+  delay_us(fuse_write_wait_us());
   if (two_fuse_part())
     std::printf("Write fuse bytes: %x %x\n", low, high);
   else
@@ -190,7 +190,7 @@ void write_one_fuse(int n, const char* word_arg, void (*write)(unsigned)) {
   if (!fuse_write_allowed(what, w, fuse_arg.forced)) return;
   fuse_bytes[3 - n] = v;
   write(v);
-  delay_us(FUSE_WRITE_WAIT_US);
+  delay_us(fuse_write_wait_us());
   std::printf("Write fuse byte %d: %x\n", n, v);
   check_fuse_write(w);
 }

@@ -1,10 +1,12 @@
 // The checks around fuse writes, driven by the fuse bits of the part's facts.
 #include "fuse_checks.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "hardware.h"
 #include "isp.h"
 #include "part_facts.h"
 #include "parts.h"
@@ -85,4 +87,9 @@ void check_fuse_write(const FuseWrite& w) {
     std::printf("Fuse byte %d reads %x after writing %x\n", n, read, w.value[slot(n)]);
     note_failure();
   }
+}
+
+int fuse_write_wait_us() {
+  const avr::Part* part = identified_facts();
+  return std::max(FUSE_WRITE_WAIT_US, part ? static_cast<int>(part->fuse_write_us) : 0);
 }

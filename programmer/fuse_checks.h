@@ -29,3 +29,7 @@ int fuse_write_allowed(const char* what, const FuseWrite& w, bool forced);
 // over the cable (all but SPIEN and the unused bits of the extended fuse): a difference
 // gets one line and the run ends with status 2.
 void check_fuse_write(const FuseWrite& w);
+
+// How long each fuse write is given, unpolled, before the next instruction: 10 ms, or
+// the identified part's longest fuse write where that is longer (16 ms on the ATmega162).
+int fuse_write_wait_us();
