@@ -174,6 +174,39 @@ TEST(VarnprogHostileNames, UploadsWriteToWhatTheNameIs) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("sub")), fs::directory_iterator()), 2);
 }
 
+// A file the user may not write is refused as the shell's > refuses it; a file of two
+// hard links takes the upload in both. Root runs it as the user nobody, through sudo's
+// settings, since root may write any file.
+TEST(VarnprogHostileNames, UploadsKeepWriteProtectionAndHardLinks) {
+  TempDir dir;
+  dir.write("ro.hex", "old\n");
+  dir.write("a.hex", "old\n");
+  ASSERT_EQ(link(dir.file("a.hex").c_str(), dir.file("b.hex").c_str()), 0);
+  dir.write("chip.txt", "varn-sim-state 1\npart ATmega48\neeprom 0 0102\n");
+  RunOptions options;
+  options.args = {"-uero.hex", "-uea.hex"};
+  options.env = {{"LPT1", "sim:timing=fast,state=chip.txt"}};
+  if (geteuid() == 0) {
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    for (const char* name : {"", "ro.hex", "a.hex", "chip.txt"})
+      ASSERT_EQ(chown((*name ? dir.file(name) : dir.path()).c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    options.env.push_back({"SUDO_UID", std::to_string(nobody->pw_uid)});
+    options.env.push_back({"SUDO_GID", std::to_string(nobody->pw_gid)});
+  }
+  ASSERT_EQ(chmod(dir.file("ro.hex").c_str(), 0444), 0);
+  RunResult r = run_program("varnprog", options, dir);
+  EXPECT_EQ(dir.read("ro.hex"), "old\n");
+  EXPECT_EQ(count_of(r.out, "Can't open output file ro.hex\n"), 1u) << r.out;
+  EXPECT_EQ(count_of(r.err, "ro.hex: Permission denied\n"), 1u) << r.err;
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(dir.read("b.hex"), ":020000000102fb\n:00000001FF\n");
+  struct stat a {};
+  ASSERT_EQ(stat(dir.file("a.hex").c_str(), &a), 0);
+  EXPECT_EQ(a.st_nlink, 2u);
+  EXPECT_EQ(files_in(dir).size(), 5u) << "no temporary left";  // and chip.txt, gcal.txt
+}
+
 struct PavoltRun {
   TempDir dir;
   RunResult run(const std::string& input, std::vector<std::string> args = {}) {
