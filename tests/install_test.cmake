@@ -110,12 +110,18 @@ function(make_package deb)
   set(${deb} ${debs} PARENT_SCOPE)
 endfunction()
 
+# Says why the check is skipped, here and in the line ctest shows after its summary.
+function(skipped why)
+  message("SKIPPED: ${why}")
+  file(APPEND ${BUILD_DIR}/skipped-tests.txt "release_${CHECK} skipped: ${why}\n")
+endfunction()
+
 # The tool `name` into `var`; without it the check is skipped (a macro, so that its
 # return() ends the check).
 macro(require_tool var name)
   find_program(${var} ${name})
   if(NOT ${var})
-    message("SKIPPED: ${name} is not installed")
+    skipped("${name} is not installed")
     return()
   endif()
 endmacro()
@@ -190,7 +196,7 @@ elseif(CHECK STREQUAL "lintian")
 
 elseif(CHECK STREQUAL "hardening")
   if(NOT HARDENED)
-    message("SKIPPED: this build is not made as a package's is (sanitizers, or no optimisation)")
+    skipped("this build is not made as a package's is (sanitizers, or no optimisation)")
     return()
   endif()
   require_tool(HARDENING_CHECK hardening-check)
