@@ -20,6 +20,7 @@
 #include "parts.h"
 #include "progress.h"
 #include "settings.h"
+#include "terminal.h"
 
 uint8_t load_image[IMAGE_SIZE];
 uint8_t readback_image[IMAGE_SIZE];
@@ -29,6 +30,9 @@ namespace {
 // Lengths come from the flows, which keep them within the part's memory; clamping
 // here keeps a stray caller from walking off the static arrays.
 int clamp_length(int length) { return std::clamp(length, 0, IMAGE_SIZE); }
+
+// The bytes of the whole words that hold `length` bytes: the flash loops' last count.
+int whole_words_of(int length) { return length + (length & 1); }
 
 bool page_size_known(int page_words) {
   return page_words == 32 || page_words == 64 || page_words == 128;
@@ -49,6 +53,18 @@ class FlashSegment {
   unsigned segment_ = 0;
 };
 
+// The flash jobs' counters ("Bytes written to target: 292  \r"): every step where a
+// person watches the line rewrite itself; to a pipe or a file only the last value,
+// once, instead of a piece for every word (65536 of them for 128 KiB).
+struct Counter {
+  const char* label;
+  int last;
+  bool every = output_is_terminal();
+};
+void print_counter(const Counter& c, int count) {
+  if (count == c.last || c.every) std::printf("%s%ld  \r", c.label, static_cast<long>(count));
+}
+
 }  // namespace
 
 void fill_load_image(uint8_t value) { std::memset(load_image, value, sizeof load_image); }
@@ -67,6 +83,7 @@ int write_flash(int part, int length) {
 
   FlashSegment segment;
   progress_begin("Bytes written to target: ", length, true);
+  const Counter counter{"Bytes written to target: ", whole_words_of(length)};
   for (int i = 0; i < length; i += 2) {
     const unsigned offset = static_cast<unsigned>((i / 2) % page_words);
     if (load_bytes) {
@@ -74,7 +91,7 @@ int write_flash(int part, int length) {
       isp_load_page_low(offset, load_image[i]);
       isp_load_page_high(offset, load_image[i + 1]);
     }
-    std::printf("Bytes written to target: %ld  \r", static_cast<long>(i + 2));
+    print_counter(counter, i + 2);
     progress_update(i + 2);
     if (++pending == page_words) {
       pending = 0;
@@ -124,12 +141,13 @@ void read_flash(int length) {
   // Whole words: an odd length reads one byte more than asked (still inside the image,
   // whose size is even).
   progress_begin("Flash bytes read: ", length, true);
+  const Counter counter{"Flash bytes read: ", whole_words_of(length)};
   for (int i = 0; i < length; i += 2) {
     const unsigned word = static_cast<unsigned>(i / 2);
     segment.reach(word);
     readback_image[i] = isp_read_flash_low(word);
     readback_image[i + 1] = isp_read_flash_high(word);
-    std::printf("Flash bytes read: %ld  \r", static_cast<long>(i + 2));
+    print_counter(counter, i + 2);
     progress_update(i + 2);
   }
   progress_end();

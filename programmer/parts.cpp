@@ -70,3 +70,9 @@ int find_part_by_signature() {
   }
   return -1;
 }
+
+bool part_answers_to(const AvrPart& part, std::string_view device) {
+  // Any of the part's own names: a file for the ATmega644PA suits the row ATmega644P/644PA.
+  const avr::Part* facts = avr::find_part(part.signature[0], part.signature[1], part.signature[2]);
+  return facts && avr::part_has_name(*facts, device);
+}
