@@ -19,27 +19,6 @@ bool has_byte_between(const std::string& text, const std::string& head, const st
   return true;
 }
 
-struct KnownChip {
-  const char* name;
-  const char* signature;  // as printed, lower case without leading zeros
-};
-
-const KnownChip KNOWN[] = {
-    {"ATmega16", "1e 94 3"},  {"ATmega32", "1e 95 2"},  {"ATmega48", "1e 92 5"},
-    {"ATmega88", "1e 93 a"},  {"ATmega168", "1e 94 6"}, {"ATmega644", "1e 96 9"},
-    {"ATmega128", "1e 97 2"},
-};
-
-TEST(VarnprogIdentify, EveryPartOfTheTable) {
-  for (const KnownChip& chip : KNOWN) {
-    TempDir dir;
-    RunResult r = varnprog(dir, {"-i"}, std::string("part=") + chip.name);
-    EXPECT_EQ(r.status, 0) << chip.name << r.err;
-    EXPECT_EQ(after_banner(r), std::string("Signature bytes: ") + chip.signature + "  Processor: " +
-                                   chip.name + "\n");
-  }
-}
-
 TEST(VarnprogIdentify, UnknownAbsentAndSilentChips) {
   TempDir dir;
   RunResult unknown = varnprog(dir, {"-i"}, "part=ATtiny85");
