@@ -66,7 +66,8 @@ TEST(VarnprogFuseWrites, RefusalsWriteNothingAndEndWithStatus2) {
 TEST(VarnprogFuseWrites, SiliconRulesGuardAndReadBack) {
   TempDir dir;
   const std::string state = "part=ATmega168,state=" + dir.file("chip.state") + ",report=" + dir.file("report.txt");
-  const std::string lost = " - 5f programs RSTDISBL: the RESET pin stops answering this programmer\n";
+  const std::string reason = " programs RSTDISBL: the RESET pin stops answering this programmer\n";
+  const std::string lost = " - 5f" + reason;
   struct Row {
     std::string keys;
     std::vector<std::string> args;
@@ -83,6 +84,10 @@ TEST(VarnprogFuseWrites, SiliconRulesGuardAndReadBack) {
        2},
       {state, {"-pf25f!"}, "Fuse byte 2 written as forced" + lost + "Write fuse byte 2: 5f\n", 0},
       {state, {"-x1"}, "Target not responding to Enable Serial Programming command\n", 2},
+      // RSTDISBL in high bit 7 without DWEN, in high bit 6 beside DWEN, in extended bit 0
+      {"fuses=factory,part=ATmega8A", {"-pf259"}, "Fuse byte 2 not written - 59" + reason, 2},
+      {"fuses=factory,part=ATmega16U2", {"-pf299"}, "Fuse byte 2 not written - 99" + reason, 2},
+      {"fuses=factory,part=ATmega329PA", {"-pf3fe"}, "Fuse byte 3 not written - fe" + reason, 2},
   };
   for (const Row& row : rows) {
     RunResult r = varnprog(dir, row.args, row.keys);
@@ -148,6 +153,9 @@ TEST(VarnprogRuns, WordsModesAndCommandFilesPrintExactlyThis) {
       // the chip keeps SPIEN
       {{"-pfae2,df,ff", "-gf", "-a", "-gf"}, "part=ATmega32", "",
        "Write fuse bytes: e2 df\nFuse bytes: d9 df\nprocessorid = 1\nWrite fuse bytes: e4 ff\nFuse bytes: d9 c4\n", -1},
+      // a later two-fuse row shows its high and low fuses and never writes an extended one
+      {{"-pfae1,d9,0", "-gf", "-a", "-gf3"}, "part=ATmega8,fuses=factory", "",
+       "Write fuse bytes: e1 d9\nFuse bytes: d9 e1\nprocessorid = 7\nWrite fuse bytes: d9 e1\nFuse byte 3: ff\n", 0},
       {{"-h", "-erase", "-i"}, "part=ATmega644", "", HELP, 1},  // ends at erase: -i never runs
       {{"-exit"}, "", "", "", 1},
       {{"-E"}, "", "", "", 1},
