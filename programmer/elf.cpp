@@ -146,14 +146,12 @@ const char* load_segments(const std::vector<uint8_t>& file, ElfMemory memory, Lo
 
 }  // namespace
 
-int load_elf_file(ElfMemory memory) {
-  if (download_stream == nullptr) return -1;
+int load_elf_file(std::FILE* in, ElfMemory memory) {
+  if (in == nullptr) return -1;
   fill_load_image(settings.fill_char);
   std::vector<uint8_t> file;
-  const bool read = read_whole(download_stream, file);
+  const bool read = read_whole(in, file);
   const int error = errno;
-  std::fclose(download_stream);
-  download_stream = nullptr;
   if (!read) {
     std::printf("%s: read error - download refused\n", settings.download_file_name);
     note_file_failure(settings.download_file_name, error);

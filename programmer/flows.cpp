@@ -28,40 +28,44 @@ void store_name(char* field, const char* name) {
   std::snprintf(field, FILE_NAME_CAPACITY, "%s", name);
 }
 
-bool target_known() { return current_part >= 0 && current_part < part_count; }
-
-void refuse_unknown_target(const char* what) {
+// The identified part's row; without one, "Target not recognised - `what` refused",
+// the run's failure, and the settings reset, and null.
+const AvrPart* known_target(const char* what) {
+  if (const AvrPart* part = identified_part()) return part;
   std::printf("Target not recognised - %s refused\n", what);
   note_failure();
+  reset_settings();
+  return nullptr;
 }
 
 // In binary mode: on Windows a text-mode read would drop an ELF file's carriage
 // returns and end at its first 0x1a byte. The HEX reader skips carriage returns.
-bool open_download() {
-  download_stream = std::fopen(settings.download_file_name, "rb");
-  if (download_stream != nullptr) return true;
+std::FILE* open_download() {
+  std::FILE* file = std::fopen(settings.download_file_name, "rb");
+  if (file != nullptr) return file;
   const int error = errno;
   std::printf("Can't open download file\n");
   note_file_failure(settings.download_file_name, error);
-  return false;
+  return nullptr;
 }
 
-// The reader's result, or -1 when the reader refused the file. The first byte tells
-// an ELF file from an Intel HEX file; an ELF file gives the bytes of `memory`.
-int load_download(ElfMemory memory) {
-  const int first = std::fgetc(download_stream);
-  if (first != EOF) std::ungetc(first, download_stream);
-  const int length = first == ELF_FIRST_BYTE ? load_elf_file(memory) : load_hex_file();
+// Reads the download file into the load image and closes it: the reader's result, or
+// -1 when the reader refused the file. The first byte tells an ELF file from an Intel
+// HEX file; an ELF file gives the bytes of `memory`.
+int load_download(std::FILE* file, ElfMemory memory) {
+  const int first = std::fgetc(file);
+  if (first != EOF) std::ungetc(first, file);
+  const int length = first == ELF_FIRST_BYTE ? load_elf_file(file, memory) : load_hex_file(file);
+  std::fclose(file);
   if (length < 0) note_failure();
   return length;
 }
 
 // Refuses a download whose end lies beyond the `memory` of the identified part.
-bool fits_part(int length, int capacity, const char* memory) {
+bool fits_part(int length, int capacity, const char* memory, const AvrPart& part) {
   if (length <= capacity) return true;
   std::printf("%s: %d bytes do not fit the %d-byte %s of the %s - download refused\n",
-              settings.download_file_name, length, capacity, memory,
-              part_table[current_part].name);
+              settings.download_file_name, length, capacity, memory, part.name);
   note_failure();
   return false;
 }
@@ -131,15 +135,14 @@ bool programming_allowed(const char* memory) {
 void upload(const char* name, bool flash) {
   store_name(settings.upload_file_name, name);
   if (target_released == 1) identify_target();
-  if (!target_known()) {
-    refuse_unknown_target("upload");
-  } else if (!lock_mode(isp_read_lock()).reading) {
+  const AvrPart* part = known_target("upload");
+  if (!part) return;
+  if (!lock_mode(isp_read_lock()).reading) {
     // A file of FF bytes would pass for the chip's contents.
     std::printf("Target is locked - its memories read as ff, upload refused\n");
     note_failure();
   } else {
-    const AvrPart& part = part_table[current_part];
-    const int size = flash ? part.flash_bytes : part.eeprom_bytes;
+    const int size = flash ? part->flash_bytes : part->eeprom_bytes;
     if (flash) {
       read_flash(size);
       std::printf("\n");  // end the progress line before the file message
@@ -165,31 +168,70 @@ void verify_whole_memory(bool flash, int size, int loaded) {
           "ERROR - Target does not match %s\n");
 }
 
-}  // namespace
+bool eeprom_programming_allowed(const AvrPart&) { return programming_allowed("EEPROM"); }
 
-void download_flash(const char* name) {
-  store_name(settings.download_file_name, name);
-  if (target_released == 1) identify_target();
-  if (!target_known()) {
-    refuse_unknown_target("download");
-    reset_settings();
-    return;
-  }
-  if (!open_download()) return;  // settings kept, so the command can be repeated
-  const int length = load_download(ELF_FLASH);
-  const AvrPart& part = part_table[current_part];
-  if (length >= 0 && fits_part(length, part.flash_bytes, "flash") && erase_chip(part)) {
+int write_eeprom_of(const AvrPart&, int length) { return write_eeprom(length); }
+
+// df reads back what it wrote; da and de the whole memory.
+void verify_written_flash(const AvrPart&, int, int written) {
+  std::printf("Read back target to verify\n");
+  read_flash(written);
+  verdict(whole_words(written), "\nTarget Flash matches %s\n", "\nERROR - Target does not match %s\n");
+}
+void verify_all_flash(const AvrPart& part, int length, int) {
+  verify_whole_memory(true, part.flash_bytes, whole_words(length));
+}
+void verify_all_eeprom(const AvrPart& part, int length, int) {
+  verify_whole_memory(false, part.eeprom_bytes, length);
+}
+
+// What sets the three downloads apart: the memory and its size, what readies the chip
+// (flash: a chip erase; EEPROM: none, it erases each byte as it writes it, but the lock
+// must allow writes), how the count is announced and how the result is verified.
+struct Download {
+  ElfMemory memory;
+  const char* memory_name;
+  int AvrPart::*capacity;
+  bool announce_length;  // "load file length = N"
+  bool (*prepare)(const AvrPart&);
+  int (*write)(const AvrPart&, int length);
+  const char* written_format;
+  void (*verify)(const AvrPart&, int length, int written);
+};
+
+constexpr Download FLASH{ELF_FLASH, "flash", &AvrPart::flash_bytes, false, erase_chip, write_flash,
+                         "Bytes written to target %d  \n", verify_written_flash};
+constexpr Download ALL_PROCESSORS{ELF_FLASH, "flash", &AvrPart::flash_bytes, true, erase_chip, write_flash,
+                                  "%d bytes written to target\n", verify_all_flash};
+constexpr Download EEPROM{ELF_EEPROM, "EEPROM", &AvrPart::eeprom_bytes, true, eeprom_programming_allowed,
+                          write_eeprom_of, "Bytes written to target %d\n", verify_all_eeprom};
+
+// The download file into the identified `part`. A file that can't be opened keeps the
+// settings, so the command can be repeated; otherwise they are reset.
+void download(const Download& d, const AvrPart& part) {
+  std::FILE* file = open_download();
+  if (!file) return;
+  const int length = load_download(file, d.memory);
+  if (length >= 0 && d.announce_length) std::printf("load file length = %d\n", length);
+  if (length >= 0 && fits_part(length, part.*d.capacity, d.memory_name, part) && d.prepare(part)) {
     std::printf("Programming\n");
-    const int written = write_flash(current_part, length);
-    std::printf("Bytes written to target %ld  \n", static_cast<long>(written));
-    if (verifying()) {
-      std::printf("Read back target to verify\n");
-      read_flash(written);
-      verdict(whole_words(written), "\nTarget Flash matches %s\n", "\nERROR - Target does not match %s\n");
-    }
+    const int written = d.write(part, length);
+    std::printf(d.written_format, written);
+    if (verifying()) d.verify(part, length, written);
   }
   reset_settings();
 }
+
+// A download into the target the cable reaches now, identified first if it was let run.
+void download_here(const Download& d, const char* name) {
+  store_name(settings.download_file_name, name);
+  if (target_released == 1) identify_target();
+  if (const AvrPart* part = known_target("download")) download(d, *part);
+}
+
+}  // namespace
+
+void download_flash(const char* name) { download_here(FLASH, name); }
 
 // Processor 1 is not included. Nothing on the cable tells the positions apart, so
 // each pass programs whichever target the cable reaches; a setting made before da
@@ -200,53 +242,19 @@ void download_all(const char* name) {
     std::printf("Reset %d: ", p);
     check_target();
     store_name(settings.download_file_name, name);
-    if (!target_known()) {
-      refuse_unknown_target("download");
-      reset_settings();
-      continue;
-    }
-    if (!open_download()) continue;
-    const int length = load_download(ELF_FLASH);
-    if (length >= 0) std::printf("load file length = %d\n", length);
-    const AvrPart& part = part_table[current_part];
-    if (length >= 0 && fits_part(length, part.flash_bytes, "flash") && erase_chip(part)) {
-      std::printf("Programming\n");
-      const int written = write_flash(current_part, length);
-      std::printf("%d bytes written to target\n", written);
-      if (verifying()) verify_whole_memory(true, part.flash_bytes, whole_words(length));
-    }
-    reset_settings();
+    if (const AvrPart* part = known_target("download")) download(ALL_PROCESSORS, *part);
   }
 }
 
-void download_eeprom(const char* name) {
-  store_name(settings.download_file_name, name);
-  if (target_released == 1) identify_target();
-  if (!target_known()) {
-    refuse_unknown_target("download");
-    reset_settings();
-    return;
-  }
-  if (!open_download()) return;
-  const int length = load_download(ELF_EEPROM);
-  if (length >= 0) std::printf("load file length = %d\n", length);
-  const AvrPart& part = part_table[current_part];
-  // No chip erase: the EEPROM erases each byte as it writes it.
-  if (length >= 0 && fits_part(length, part.eeprom_bytes, "EEPROM") && programming_allowed("EEPROM")) {
-    std::printf("Programming\n");
-    const int written = write_eeprom(length);
-    std::printf("Bytes written to target %d\n", written);
-    if (verifying()) verify_whole_memory(false, part.eeprom_bytes, length);
-  }
-  reset_settings();
-}
+void download_eeprom(const char* name) { download_here(EEPROM, name); }
 
 // Fills the load image only. With verification off the settings stay as they are,
 // 'n' included.
 void load_only(const char* name) {
   store_name(settings.download_file_name, name);
-  if (!open_download()) return;
-  load_download(ELF_FLASH);
+  std::FILE* file = open_download();
+  if (!file) return;
+  load_download(file, ELF_FLASH);
   if (verifying()) reset_settings();
 }
 

@@ -23,7 +23,6 @@
 #include "image.h"
 #include "settings.h"
 
-std::FILE* download_stream = nullptr;
 
 namespace {
 
@@ -44,7 +43,7 @@ constexpr std::array<int8_t, 256> digit_values = [] {
 
 constexpr char lower_digits[] = "0123456789abcdef";
 
-// Buffered reading of download_stream; a 1 MiB file goes through in 16 refills.
+// Buffered reading of the download file; a 1 MiB file goes through in 16 refills.
 unsigned char input_buffer[1 << 16];
 
 struct Source {
@@ -205,10 +204,10 @@ bool open_output(ReplacementFile& out, const char* path) {
 
 }  // namespace
 
-int load_hex_file() {
-  if (download_stream == nullptr) return -1;
+int load_hex_file(std::FILE* file) {
+  if (file == nullptr) return -1;
   fill_load_image(settings.fill_char);
-  Source in{download_stream};
+  Source in{file};
   uint64_t base = 0;
   int64_t result = -1;  // -1 until the first record
   int status = 1;
@@ -216,7 +215,7 @@ int load_hex_file() {
     if (c == '\n') ++in.line;
     else if (c == ':') status = read_record(in, base, result);
   }
-  if (status == 1 && std::ferror(download_stream)) {
+  if (status == 1 && std::ferror(file)) {
     const int error = errno;  // a folder opens for reading and fails at the first read
     std::printf("%s: read error - download refused\n", settings.download_file_name);
     note_file_failure(settings.download_file_name, error);
@@ -226,8 +225,6 @@ int load_hex_file() {
     std::printf("%s holds no Intel HEX records - download refused\n", settings.download_file_name);
     status = -1;
   }
-  std::fclose(download_stream);
-  download_stream = nullptr;
   return status == 1 ? static_cast<int>(result) : -1;
 }
 

@@ -36,10 +36,9 @@ void fill_readback_image(uint8_t value) {
   std::memset(readback_image, value, sizeof readback_image);
 }
 
-int write_flash(int part, int length) {
-  if (part < 0 || part >= part_count) return 0;  // no row: nothing to size the pages by
+int write_flash(const AvrPart& part, int length) {
   length = clamp_length(length);
-  const int page_words = part_table[part].page_words;
+  const int page_words = part.page_words;
   const bool load_bytes = page_size_known(page_words);
   int pending = 0;       // words loaded into the page buffer since the last page write
   unsigned page = 0;     // word address of the page being filled

@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+struct AvrPart;
+
 constexpr int IMAGE_SIZE = 364000;
 
 extern uint8_t load_image[IMAGE_SIZE];
@@ -9,7 +11,7 @@ extern uint8_t readback_image[IMAGE_SIZE];
 
 void fill_load_image(uint8_t value);
 void fill_readback_image(uint8_t value);
-int write_flash(int part, int length);
+int write_flash(const AvrPart& part, int length);
 int write_eeprom(int length);
 void read_flash(int length);
 void read_eeprom(int length);
