@@ -153,8 +153,8 @@ int load_elf_file(std::FILE* in, ElfMemory memory) {
   const bool read = read_whole(in, file);
   const int error = errno;
   if (!read) {
-    std::printf("%s: read error - download refused\n", settings.download_file_name);
-    note_file_failure(settings.download_file_name, error);
+    report_file_failure(settings.download_file_name, error, "%s: read error - download refused\n",
+                        settings.download_file_name);
     return -1;
   }
   if (file.size() > MAX_FILE_BYTES) return refuse("over 64 MiB, too large for an AVR program");

@@ -32,8 +32,7 @@ void store_name(char* field, const char* name) {
 // the run's failure, and the settings reset, and null.
 const AvrPart* known_target(const char* what) {
   if (const AvrPart* part = identified_part()) return part;
-  std::printf("Target not recognised - %s refused\n", what);
-  note_failure();
+  report_failure(Stream::out, "Target not recognised - %s refused\n", what);
   reset_settings();
   return nullptr;
 }
@@ -44,8 +43,7 @@ std::FILE* open_download() {
   std::FILE* file = std::fopen(settings.download_file_name, "rb");
   if (file != nullptr) return file;
   const int error = errno;
-  std::printf("Can't open download file\n");
-  note_file_failure(settings.download_file_name, error);
+  report_file_failure(settings.download_file_name, error, "Can't open download file\n");
   return nullptr;
 }
 
@@ -64,9 +62,8 @@ int load_download(std::FILE* file, ElfMemory memory) {
 // Refuses a download whose end lies beyond the `memory` of the identified part.
 bool fits_part(int length, int capacity, const char* memory, const AvrPart& part) {
   if (length <= capacity) return true;
-  std::printf("%s: %d bytes do not fit the %d-byte %s of the %s - download refused\n",
-              settings.download_file_name, length, capacity, memory, part.name);
-  note_failure();
+  report_failure(Stream::out, "%s: %d bytes do not fit the %d-byte %s of the %s - download refused\n",
+                 settings.download_file_name, length, capacity, memory, part.name);
   return false;
 }
 
@@ -113,8 +110,7 @@ void verdict(int length, const char* match_format, const char* mismatch_format) 
   if (compare_images(length)) {
     std::printf(match_format, settings.download_file_name);
   } else {
-    std::printf(mismatch_format, settings.download_file_name);
-    note_failure();
+    report_failure(Stream::out, mismatch_format, settings.download_file_name);
   }
 }
 
@@ -123,10 +119,10 @@ void verdict(int length, const char* match_format, const char* mismatch_format) 
 bool programming_allowed(const char* memory) {
   const uint8_t lock = isp_read_lock();
   if (lock_mode(lock).programming) return true;
-  std::printf("Target is locked (lock byte %x) - %s download refused: only a chip erase clears "
-              "the lock, and it costs the flash (and the EEPROM, unless EESAVE is programmed)\n",
-              lock, memory);
-  note_failure();
+  report_failure(Stream::out,
+                 "Target is locked (lock byte %x) - %s download refused: only a chip erase clears "
+                 "the lock, and it costs the flash (and the EEPROM, unless EESAVE is programmed)\n",
+                 lock, memory);
   return false;
 }
 
@@ -139,8 +135,7 @@ void upload(const char* name, bool flash) {
   if (!part) return;
   if (!lock_mode(isp_read_lock()).reading) {
     // A file of FF bytes would pass for the chip's contents.
-    std::printf("Target is locked - its memories read as ff, upload refused\n");
-    note_failure();
+    report_failure(Stream::out, "Target is locked - its memories read as ff, upload refused\n");
   } else {
     const int size = flash ? part->flash_bytes : part->eeprom_bytes;
     if (flash) {

@@ -217,8 +217,8 @@ int load_hex_file(std::FILE* file) {
   }
   if (status == 1 && std::ferror(file)) {
     const int error = errno;  // a folder opens for reading and fails at the first read
-    std::printf("%s: read error - download refused\n", settings.download_file_name);
-    note_file_failure(settings.download_file_name, error);
+    report_file_failure(settings.download_file_name, error, "%s: read error - download refused\n",
+                        settings.download_file_name);
     status = -1;
   }
   if (status == 1 && result < 0) {
@@ -232,8 +232,7 @@ int write_hex_file(const char* path, int length) {
   ReplacementFile out;
   if (!open_output(out, path)) {
     const int error = errno;
-    std::printf("Can't open output file %s\n", path);
-    note_file_failure(path, error);
+    report_file_failure(path, error, "Can't open output file %s\n", path);
     return -1;
   }
   std::printf("Write Flash/EEPROM data to %s\n", path);
@@ -259,8 +258,7 @@ int write_hex_file(const char* path, int length) {
   std::fputs(":00000001FF\n", out.file);
   if (!replacement_commit(out)) {
     const int error = errno;
-    std::printf("Can't write output file %s - left as it was\n", path);
-    note_file_failure(path, error);
+    report_file_failure(path, error, "Can't write output file %s - left as it was\n", path);
     return -1;
   }
   return 1;

@@ -59,8 +59,7 @@ int write_flash(const AvrPart& part, int length) {
       isp_write_page(page);
       if (isp_wait_ready() == -1) {
         progress_clear();
-        std::printf("Error - Flash write timeout    \n");
-        note_failure();
+        report_failure(Stream::out, "Error - Flash write timeout    \n");
       }
       page += static_cast<unsigned>(page_words);
     }
@@ -69,8 +68,7 @@ int write_flash(const AvrPart& part, int length) {
     isp_write_page(page);
     if (isp_wait_ready() == -1) {
       progress_clear();
-      std::printf("Error - Flash write timeout\n");
-      note_failure();
+      report_failure(Stream::out, "Error - Flash write timeout\n");
     }
   }
   progress_end();
@@ -84,8 +82,7 @@ int write_eeprom(int length) {
     isp_write_eeprom(static_cast<unsigned>(i), load_image[i]);
     if (isp_wait_ready() == -1) {
       progress_clear();
-      std::printf("Error - EEPROM write timeout\n");
-      note_failure();
+      report_failure(Stream::out, "Error - EEPROM write timeout\n");
     }
     progress_update(i + 1);
   }

@@ -154,15 +154,13 @@ int dispatch_command(const char* word) {
 void run_command_file(const char* name) {
   std::FILE* file = name[0] ? std::fopen(name, "r") : nullptr;
   if (!file) {
-    std::printf("Can't open file %s - may not exist\n-", name);
-    note_failure();
+    report_failure(Stream::out, "Can't open file %s - may not exist\n-", name);
     return;
   }
   // A folder opens for reading but fails at the first read: not a command file.
   const int first = std::fgetc(file);
   if (first == EOF && std::ferror(file)) {
-    std::printf("Can't read file %s - not a command file\n-", name);
-    note_failure();
+    report_failure(Stream::out, "Can't read file %s - not a command file\n-", name);
     std::fclose(file);
     return;
   }
@@ -172,10 +170,7 @@ void run_command_file(const char* name) {
   for (;;) {
     WordResult result = read_file_word(file, word, WORD_BUFFER_SIZE);
     if (result == WORD_END) break;
-    if (result == WORD_TOO_LONG) {
-      note_failure();
-      continue;
-    }
+    if (result == WORD_TOO_LONG) continue;
     std::printf("%s\n", word);
     dispatch_command(word);
     std::printf("-");
@@ -188,8 +183,7 @@ void run_command_line(int argc, char** argv) {
     const char* argument = argv[i];
     if (argument[0] != '-') continue;
     if (std::strlen(argument) > static_cast<size_t>(MAX_WORD_LENGTH)) {
-      std::printf("Argument refused - longer than %d characters\n", MAX_WORD_LENGTH);
-      note_failure();
+      report_failure(Stream::out, "Argument refused - longer than %d characters\n", MAX_WORD_LENGTH);
       continue;
     }
     char word[WORD_BUFFER_SIZE];
@@ -213,7 +207,6 @@ void run_interactive() {
     WordResult result = console_read_word(word);
     if (result == WORD_END) end_program(EXIT_AFTER_E);  // nobody left to type e
     if (result == WORD_TOO_LONG) {
-      note_failure();
       std::printf("-");
       continue;
     }
