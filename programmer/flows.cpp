@@ -10,12 +10,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "hardware.h"
 
 #include "elf.h"
 #include "hex.h"
 #include "image.h"
+#include "interrupt.h"
 #include "isp.h"
 #include "link.h"
 #include "parts.h"
@@ -26,6 +28,16 @@ namespace {
 
 void store_name(char* field, const char* name) {
   std::snprintf(field, FILE_NAME_CAPACITY, "%s", name);
+}
+
+// A download's file name; a '!' after it forces an ELF file built for another device
+// onto the identified part, as it forces a fuse write past the lock-out guard.
+bool download_forced = false;
+void store_download_name(const char* name) {
+  store_name(settings.download_file_name, name);
+  const size_t length = std::strlen(settings.download_file_name);
+  download_forced = length > 0 && settings.download_file_name[length - 1] == '!';
+  if (download_forced) settings.download_file_name[length - 1] = '\0';
 }
 
 // The identified part's row; without one, "Target not recognised - `what` refused",
@@ -43,17 +55,27 @@ std::FILE* open_download() {
   std::FILE* file = std::fopen(settings.download_file_name, "rb");
   if (file != nullptr) return file;
   const int error = errno;
+  check_interrupt();  // the open of a FIFO without a writer waits until Ctrl-C
   report_file_failure(settings.download_file_name, error, "Can't open download file\n");
   return nullptr;
 }
 
 // Reads the download file into the load image and closes it: the reader's result, or
 // -1 when the reader refused the file. The first byte tells an ELF file from an Intel
-// HEX file; an ELF file gives the bytes of `memory`.
-int load_download(std::FILE* file, ElfMemory memory) {
+// HEX file; an ELF file gives the bytes of `memory`. The file is bounded by that memory
+// of `part`, or by the image without one (ld).
+int load_download(std::FILE* file, ElfMemory memory, const AvrPart* part) {
+  DownloadTarget target;
+  target.forced = download_forced;
+  if (part) {
+    target.part = part;
+    target.capacity = memory == ELF_FLASH ? part->flash_bytes : part->eeprom_bytes;
+    target.memory = memory == ELF_FLASH ? "flash" : "EEPROM";
+  }
   const int first = std::fgetc(file);
+  check_interrupt();
   if (first != EOF) std::ungetc(first, file);
-  const int length = first == ELF_FIRST_BYTE ? load_elf_file(file, memory) : load_hex_file(file);
+  const int length = first == ELF_FIRST_BYTE ? load_elf_file(file, memory, target) : load_hex_file(file, target);
   std::fclose(file);
   if (length < 0) note_failure();
   return length;
@@ -90,8 +112,10 @@ bool erase_chip(const AvrPart& part) {
   std::printf("Erase chip\n");
   char text[64];
   const char* left = nullptr;
-  if (isp_wait_ready() == 0 && (left = erase_left(part, text, sizeof text)) == nullptr) return true;
-  std::printf("Error - Erase chip timeout\n");
+  const bool ready = isp_wait_ready() == 0;
+  if (ready && (left = erase_left(part, text, sizeof text)) == nullptr) return true;
+  // A chip that answered in time but kept its lock or its program did not time out.
+  std::printf(ready ? "Error - Erase chip failed\n" : "Error - Erase chip timeout\n");
   if (left) {
     std::fflush(stdout);
     std::fprintf(stderr, "The chip erase did not take: %s - nothing programmed\n", left);
@@ -206,7 +230,7 @@ constexpr Download EEPROM{ELF_EEPROM, "EEPROM", &AvrPart::eeprom_bytes, true, ee
 void download(const Download& d, const AvrPart& part) {
   std::FILE* file = open_download();
   if (!file) return;
-  const int length = load_download(file, d.memory);
+  const int length = load_download(file, d.memory, &part);
   if (length >= 0 && d.announce_length) std::printf("load file length = %d\n", length);
   if (length >= 0 && fits_part(length, part.*d.capacity, d.memory_name, part) && d.prepare(part)) {
     std::printf("Programming\n");
@@ -219,7 +243,7 @@ void download(const Download& d, const AvrPart& part) {
 
 // A download into the target the cable reaches now, identified first if it was let run.
 void download_here(const Download& d, const char* name) {
-  store_name(settings.download_file_name, name);
+  store_download_name(name);
   if (target_released == 1) identify_target();
   if (const AvrPart* part = known_target("download")) download(d, *part);
 }
@@ -236,7 +260,7 @@ void download_all(const char* name) {
     release_target();
     std::printf("Reset %d: ", p);
     check_target();
-    store_name(settings.download_file_name, name);
+    store_download_name(name);
     if (const AvrPart* part = known_target("download")) download(ALL_PROCESSORS, *part);
   }
 }
@@ -246,10 +270,10 @@ void download_eeprom(const char* name) { download_here(EEPROM, name); }
 // Fills the load image only. With verification off the settings stay as they are,
 // 'n' included.
 void load_only(const char* name) {
-  store_name(settings.download_file_name, name);
+  store_download_name(name);
   std::FILE* file = open_download();
   if (!file) return;
-  load_download(file, ELF_FLASH);
+  load_download(file, ELF_FLASH, nullptr);
   if (verifying()) reset_settings();
 }
 
