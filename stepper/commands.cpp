@@ -21,9 +21,7 @@ namespace {
 // A word refused for its argument: one line on standard error (standard output stays
 // as it was), and the run ends with status 2.
 void refuse_argument(const char* word, const char* need) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "'%s' refused - %s\n", word, need);
-  note_failure();
+  report_failure(Stream::err, "'%s' refused - %s\n", word, need);
 }
 
 bool is_axis(char letter) { return letter && axis_index(static_cast<char>(std::tolower(static_cast<unsigned char>(letter)))) >= 0; }
@@ -133,13 +131,11 @@ void wait_command(const char* word) {
   errno = 0;
   long long ms = std::strtoll(digits, &end, 10);
   if (end == digits || std::isspace(static_cast<unsigned char>(*digits))) {
-    std::printf("No delay given - d needs a number of milliseconds (d500)\n");
-    note_failure();
+    report_failure(Stream::out, "No delay given - d needs a number of milliseconds (d500)\n");
     return;
   }
   if (errno == ERANGE || ms < 0 || ms > INT32_MAX || *end) {  // d5oo is no 5 ms wait
-    std::printf("Delay %s refused - give 0 to %d milliseconds\n", digits, INT32_MAX);
-    note_failure();
+    report_failure(Stream::out, "Delay %s refused - give 0 to %d milliseconds\n", digits, INT32_MAX);
     return;
   }
   // Up to 2^31 ms is about 2.1e12 units: the wait counts in 64 bits and runs its whole time.

@@ -305,13 +305,11 @@ void check_rate_pairs(const Settings& before, const int* set_on_line, const char
   for (size_t max = 0; config_keys[max].kind == KEY_RATE; max += 2) {
     const ConfigKey &top = config_keys[max], &bottom = config_keys[max + 1];
     if (settings.*bottom.rate <= settings.*top.rate) continue;
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s line %d: %s %d is above %s %d - keeping %d and %d\n", name,
-                 std::max(set_on_line[max], set_on_line[max + 1]), bottom.name, settings.*bottom.rate, top.name,
-                 settings.*top.rate, before.*bottom.rate, before.*top.rate);
+    report_failure(Stream::err, "%s line %d: %s %d is above %s %d - keeping %d and %d\n", name,
+                   std::max(set_on_line[max], set_on_line[max + 1]), bottom.name, settings.*bottom.rate, top.name,
+                   settings.*top.rate, before.*bottom.rate, before.*top.rate);
     settings.*bottom.rate = before.*bottom.rate;
     settings.*top.rate = before.*top.rate;
-    note_failure();
   }
 }
 
