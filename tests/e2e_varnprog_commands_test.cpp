@@ -1,7 +1,7 @@
 // Command words, command files, both modes' prompts and the exit statuses.
 #include <gtest/gtest.h>
 
-#include "e2e_varnprog_support.h"
+#include "varnprog_runs.h"
 
 namespace {
 

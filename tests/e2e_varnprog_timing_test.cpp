@@ -6,7 +6,7 @@
 #include <chrono>
 #include <filesystem>
 
-#include "e2e_varnprog_support.h"
+#include "varnprog_runs.h"
 
 namespace {
 

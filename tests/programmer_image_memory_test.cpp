@@ -9,7 +9,7 @@
 #include "delay.h"
 #include "image.h"
 #include "parts.h"
-#include "programmer_fake_cable.h"
+#include "fake_cable.h"
 
 namespace {
 
