@@ -77,6 +77,7 @@ int refuse(const char* reason) {
 // Reads the whole stream; false on a read error.
 bool read_whole(std::FILE* in, std::vector<uint8_t>& bytes) {
   constexpr size_t CHUNK = 1 << 16;
+  bytes.reserve(MAX_FILE_BYTES + CHUNK);  // no copy of what is read as it grows: Ctrl-C waits a chunk at most
   size_t got = CHUNK;
   while (got == CHUNK && bytes.size() <= MAX_FILE_BYTES) {
     const size_t old = bytes.size();
