@@ -148,14 +148,18 @@ TEST(PavoltBoard, SingleStepsDriverBytesAndAuxOutputs) {
   EXPECT_EQ(p.result.status, 0);
 }
 
+// One input closed at a time, so a line that reads another line's switch shows.
 TEST(PavoltBoard, LimitReportAndMonitorForOpenAndClosedInputs) {
-  for (auto [closed, report_start, monitor] :
-       {std::tuple{"", "X limit=Open\nY limit=Open\nZ limit=Open\nA limit=Open\nESTOP=Open\n", "H H H H H"},
-        std::tuple{",closed=x", "X Limit=Closed\nY limit=Open\n", "L H H H H"},
-        std::tuple{",closed=estop", "A limit=Open\nESTOP=Closed\n", "H H H H L"}}) {
+  for (auto [closed, report, monitor] : {
+           std::tuple{"", "X limit=Open\nY limit=Open\nZ limit=Open\nA limit=Open\nESTOP=Open\n", "H H H H H"},
+           {",closed=x", "X Limit=Closed\nY limit=Open\nZ limit=Open\nA limit=Open\nESTOP=Open\n", "L H H H H"},
+           {",closed=y", "X limit=Open\nY Limit=Closed\nZ limit=Open\nA limit=Open\nESTOP=Open\n", "H L H H H"},
+           {",closed=z", "X limit=Open\nY limit=Open\nZ Limit=Closed\nA limit=Open\nESTOP=Open\n", "H H L H H"},
+           {",closed=a", "X limit=Open\nY limit=Open\nZ limit=Open\nA Limit=Closed\nESTOP=Open\n", "H H H L H"},
+           {",closed=estop", "X limit=Open\nY limit=Open\nZ limit=Open\nA limit=Open\nESTOP=Closed\n", "H H H H L"}}) {
     Pavolt p;
     p.run({}, "l\n", closed, {KEY_AFTER_FIRST_MONITOR_LINE}, "30");
-    EXPECT_TRUE(p.shows(report_start)) << closed;
+    EXPECT_TRUE(p.shows(report)) << closed;
     EXPECT_TRUE(p.shows(std::string("\nHit any key to stop\nx,y,z,a,e Limit State = ") + monitor +
                         "              \r"))
         << closed;
