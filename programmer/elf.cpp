@@ -23,7 +23,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "hex.h"
@@ -77,6 +79,11 @@ int refuse(const char* reason) {
 // Reads the whole stream; false on a read error.
 bool read_whole(std::FILE* in, std::vector<uint8_t>& bytes) {
   constexpr size_t CHUNK = 1 << 16;
+  // Room for a regular file at once: no copy of what was read as the buffer grows, so a
+  // Ctrl-C waits for one chunk at most.
+  std::error_code error;
+  const uintmax_t size = std::filesystem::file_size(settings.download_file_name, error);
+  if (!error && size <= MAX_FILE_BYTES) bytes.reserve(static_cast<size_t>(size) + CHUNK);
   size_t got = CHUNK;
   while (got == CHUNK && bytes.size() <= MAX_FILE_BYTES) {
     const size_t old = bytes.size();
