@@ -148,6 +148,24 @@ TEST(ReleaseExamples, EepromPatternWritesAndUploadsBackUnchanged) {
   EXPECT_EQ(uploaded, smallest_eeprom);
 }
 
+// The ELF example holds the ATmega644 blink program and the EEPROM pattern: each
+// download takes its own part of the file and lands the same bytes as the HEX files.
+TEST(ReleaseExamples, ElfExampleProgramsTheBlinkFlashAndThePattern) {
+  std::vector<uint8_t> flash(65536, 0xFF), eeprom(2048, 0xFF);
+  std::string why;
+  ASSERT_TRUE(load_hex(read_example("blink-atmega644.hex"), flash, why)) << why;
+  ASSERT_TRUE(load_hex(read_example("blink-pattern-eeprom.hex"), eeprom, why)) << why;
+  TempDir dir;
+  dir.write("blink-atmega644.elf", read_example("blink-atmega644.elf"));
+  RunResult run = run_program(
+      "varnprog", sim("report=report.txt", {"-dfblink-atmega644.elf", "-deblink-atmega644.elf"}), dir);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("Target Flash matches blink-atmega644.elf"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Target matches blink-atmega644.elf"), std::string::npos) << run.out;
+  EXPECT_EQ(report_value(dir.read("report.txt"), "flash_crc32"), hex8(crc32_of(flash)));
+  EXPECT_EQ(report_value(dir.read("report.txt"), "eeprom_crc32"), hex8(crc32_of(eeprom)));
+}
+
 // Copies a production command file and the files it names into `dir`.
 void stage(const TempDir& dir, const std::vector<std::string>& names) {
   for (const auto& name : names) dir.write(name, read_example(name));
