@@ -14,6 +14,7 @@
 #include "parts.h"
 #include "progress.h"
 #include "settings.h"
+#include "terminal.h"
 
 uint8_t load_image[IMAGE_SIZE];
 uint8_t readback_image[IMAGE_SIZE];
@@ -24,8 +25,23 @@ namespace {
 // here keeps a stray caller from walking off the static arrays.
 int clamp_length(int length) { return std::clamp(length, 0, IMAGE_SIZE); }
 
+// The bytes of the whole words that hold `length` bytes: the flash loops' last count.
+int whole_words_of(int length) { return length + (length & 1); }
+
 bool page_size_known(int page_words) {
   return page_words == 32 || page_words == 64 || page_words == 128;
+}
+
+// The flash jobs' counters ("Bytes written to target: 292  \r"): every step where a
+// person watches the line rewrite itself; to a pipe or a file only the last value,
+// once, instead of a piece for every word (65536 of them for 128 KiB).
+struct Counter {
+  const char* label;
+  int last;
+  bool every = output_is_terminal();
+};
+void print_counter(const Counter& c, int count) {
+  if (count == c.last || c.every) std::printf("%s%ld  \r", c.label, static_cast<long>(count));
 }
 
 }  // namespace
@@ -46,6 +62,7 @@ int write_flash(int part, int length) {
 
   isp_load_extended_address(0);
   progress_begin("Bytes written to target: ", length, true);
+  const Counter counter{"Bytes written to target: ", whole_words_of(length)};
   for (int i = 0; i < length; i += 2) {
     const unsigned offset = static_cast<unsigned>((i / 2) % page_words);
     if (load_bytes) {
@@ -53,7 +70,7 @@ int write_flash(int part, int length) {
       isp_load_page_low(offset, load_image[i]);
       isp_load_page_high(offset, load_image[i + 1]);
     }
-    std::printf("Bytes written to target: %ld  \r", static_cast<long>(i + 2));
+    print_counter(counter, i + 2);
     progress_update(i + 2);
     if (++pending == page_words) {
       pending = 0;
@@ -101,11 +118,12 @@ void read_flash(int length) {
   // Whole words: an odd length reads one byte more than asked (still inside the image,
   // whose size is even).
   progress_begin("Flash bytes read: ", length, true);
+  const Counter counter{"Flash bytes read: ", whole_words_of(length)};
   for (int i = 0; i < length; i += 2) {
     const unsigned word = static_cast<unsigned>(i / 2);
     readback_image[i] = isp_read_flash_low(word);
     readback_image[i + 1] = isp_read_flash_high(word);
-    std::printf("Flash bytes read: %ld  \r", static_cast<long>(i + 2));
+    print_counter(counter, i + 2);
     progress_update(i + 2);
   }
   progress_end();
@@ -139,26 +157,10 @@ int first_word_not_erased(int words, int page_words, unsigned* word, unsigned* v
   return 0;
 }
 
-// The scan starts one byte short of the end: the last byte is never examined, a
-// non-0xFF byte found only at index 0 keeps the whole length, and all-0xFF below the
-// last byte gives 0. Uploads and verifications depend on exactly these results.
+// Every byte is examined, the last one too: a chip whose last byte differs from the
+// erased state must take part in the comparison, or a file that leaves it alone
+// would pass over an old byte there.
 int trimmed_length(int length) {
-  length = clamp_length(length);
-  int n = length - 1;
-  for (;;) {
-    if (n <= 0) {  // also ends an empty range, which has nothing to scan
-      if (n == 0) n = -1;
-      break;
-    }
-    --n;
-    if (readback_image[n] != 0xFF) break;
-  }
-  if (n == -1) return 0;
-  if (n == 0) return length;
-  return n + 1;
-}
-
-int data_length(int length) {
   length = clamp_length(length);
   while (length > 0 && readback_image[length - 1] == 0xFF) --length;
   return length;

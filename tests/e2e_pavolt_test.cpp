@@ -86,9 +86,16 @@ TEST(PavoltStart, RefusedValuesAndWordsAreNamedAndFailTheRun) {
       {"max_x_step_pps 0\n", {"-p"}, {file + "1: max_x_step_pps 0 must be above 0 - keeping 3500\n"}, "X step pps min/max: 10 3500"},
       {"x_axis_enable\nmaybe max_feedrate 12,5 min_x_step_pps 20\nz_step_mode\n", {"-p"},
        {file + "2: x_axis_enable maybe is neither on nor off - keeping on\n",
-        file + "2: max_feedrate 12,5 is not a number - keeping 20\n", file + "3: z_step_mode has no value - keeping w\n"},
+        file + "2: max_feedrate 12,5 is not a plain decimal number - keeping 20\n", file + "3: z_step_mode has no value - keeping w\n"},
        "20.000 ipm\n  X-Axis"},
       {"", {"-zz", "-", "-p"}, {"No command matches 'zz' - h lists the commands\n", "No command matches ''"}, DEFAULTS},
+      // Words that need an argument and get none or a bad one; c still echoes what it drove nowhere.
+      {"", {"-d-5", "-d", "-dabc", "-d5x", "-s", "-sq", "-sxq", "-cq", "-cx", "-p"},
+       {"'s' refused - s needs an axis x, y, z or a, then c (clockwise) or w: sxc\n", "'sq' refused", "'sxq' refused",
+        "'cq' refused - c needs an axis x, y, z or a, then the bytes to send: cx12\n", "'cx' refused"},
+       "Delay -5 refused - give 0 to 2147483647 milliseconds\n\nNo delay given - d needs a number of milliseconds "
+       "(d500)\n\nNo delay given - d needs a number of milliseconds (d500)\n\nDelay 5x refused - give 0 to 2147483647 "
+       "milliseconds\n\n\n\n\n\n\n\n\n" + std::string(DEFAULTS)},
   };
   for (const Case& c : cases) {
     Pavolt p;
@@ -125,7 +132,7 @@ TEST(PavoltCommandLine, ArgumentsRunInOrderUntilE) {
 
 TEST(PavoltBoard, SingleStepsDriverBytesAndAuxOutputs) {
   Pavolt p;
-  p.run({"-sxc", "-SXC", "-sx", "-sq", "-sa", "-cy1\xe9", "-M51", "-m53", "-M55", "-M56", "-M57", "-m58"}, "",
+  p.run({"-sxc", "-SXC", "-sx", "-sa", "-cy1\xe9", "-M51", "-m53", "-M55", "-M56", "-M57", "-m58"}, "",
         ",trace=board.vcd");
   std::string trace = p.dir.read("board.vcd");
   for (const char* name : {" X_STEP $end", " A_DIR $end", " AUX4 $end", " Z_LIMIT $end", " ESTOP $end"})
