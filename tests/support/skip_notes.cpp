@@ -1,6 +1,5 @@
-// A test that skips itself says why after ctest's summary, not only in its own output
-// (ctest -V): the reason is added to the build folder's skipped-tests.txt, which ctest
-// empties before a run and prints after it. Linked into every test program.
+// A test that skips itself says why after ctest's summary, not only under ctest -V:
+// the reason goes to skipped-tests.txt, which ctest empties before a run and prints after.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -9,8 +8,8 @@
 namespace {
 
 class SkipNotes : public testing::EmptyTestEventListener {
-  // The name is kept at the start: while a result is reported, GoogleTest holds the
-  // lock that current_test_info() takes.
+  // Named at the start: while a result is reported, GoogleTest holds the lock that
+  // current_test_info() takes.
   void OnTestStart(const testing::TestInfo& test) override {
     name_ = std::string(test.test_suite_name()) + '.' + test.name();
   }
