@@ -23,6 +23,7 @@
 #include <string>
 
 #include "delay.h"
+#include "delay_hooks.h"
 #include "flows.h"
 #include "link.h"
 #include "parts.h"
@@ -108,7 +109,7 @@ int main() {
   const int null = open("/dev/null", O_WRONLY);
   dup2(null, 1);
 
-  const uint64_t asked_before = asked_us;
+  const uint64_t asked_before = asked_ns;
   const auto start = std::chrono::steady_clock::now();
   const double processor_start = processor_seconds();
   identify_target();
@@ -118,7 +119,7 @@ int main() {
   const double processor_s = processor_seconds() - processor_start;
   const double measured_s =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const double waits_s = static_cast<double>(asked_us - asked_before) / 1e6;
+  const double waits_s = static_cast<double>(asked_ns - asked_before) / 1e9;
 
   dup2(saved, 1);
   close(null);

@@ -18,13 +18,15 @@ namespace {
 class SimBackend : public Backend {
  public:
   SimBackend(std::unique_ptr<sim::Board> board, std::unique_ptr<sim::Trace> trace, std::string report,
-             long fail_reads)
+             long fail_reads, double access_us)
       : board_(std::move(board)), trace_(std::move(trace)), report_(std::move(report)),
-        start_(monotonic_microseconds()), fail_reads_(fail_reads) {}
+        start_(monotonic_microseconds()), fail_reads_(fail_reads),
+        access_us_(board_->fast_timing() ? 0 : access_us) {}
 
   ~SimBackend() override { close(); }
 
   uint8_t read(Register reg) override {
+    take_bus_time();
     switch (reg) {
       case REG_DATA: return data_;
       case REG_CONTROL: return control_;
@@ -47,6 +49,7 @@ class SimBackend : public Backend {
   }
 
   void write(Register reg, uint8_t value) override {
+    take_bus_time();
     if (reg == REG_STATUS) return;  // inputs only
     sim::Pins before = pins();
     if (reg == REG_DATA) data_ = value;
@@ -69,6 +72,15 @@ class SimBackend : public Backend {
   }
 
   double now() const { return monotonic_microseconds() - start_; }
+
+  // An ISA or LPC port holds the processor for its whole bus cycle (about 1 us), and a
+  // write reaches the pins as the cycle ends: each access spends access_ns here first.
+  void take_bus_time() const {
+    if (access_us_ <= 0) return;
+    const double until = monotonic_microseconds() + access_us_;
+    while (monotonic_microseconds() < until) {
+    }
+  }
 
   void close() {
     if (closed_) return;
@@ -107,6 +119,7 @@ class SimBackend : public Backend {
   uint8_t control_ = 0x00;
   bool closed_ = false;
   long fail_reads_;  // 0: never
+  double access_us_;  // bus time of one access (access_ns=); 0 in fast timing
   long status_reads_ = 0;
   std::string error_;
 };
@@ -114,8 +127,9 @@ class SimBackend : public Backend {
 }  // namespace
 
 std::unique_ptr<Backend> make_sim_backend(std::unique_ptr<sim::Board> board, std::unique_ptr<sim::Trace> trace,
-                                          std::string report, long fail_reads) {
-  return std::make_unique<SimBackend>(std::move(board), std::move(trace), std::move(report), fail_reads);
+                                          std::string report, long fail_reads, unsigned long access_ns) {
+  return std::make_unique<SimBackend>(std::move(board), std::move(trace), std::move(report), fail_reads,
+                                      static_cast<double>(access_ns) / 1e3);
 }
 
 std::unique_ptr<Backend> open_sim(const std::string& text, std::string& message) {
@@ -129,6 +143,13 @@ std::unique_ptr<Backend> open_sim(const std::string& text, std::string& message)
   unsigned long fail_reads = 0;
   if (fail_text != "off" && (!sim::parse_unsigned(fail_text, LONG_MAX, fail_reads) || fail_reads == 0)) {
     message = "LPT1=sim: fail_reads=" + fail_text + " is not a count of status reads (1 or more)";
+    return nullptr;
+  }
+  std::string access_text = options.take("access_ns", "0");
+  unsigned long access_ns = 0;
+  if (!sim::parse_unsigned(access_text, sim::ACCESS_NS_MAX, access_ns)) {
+    message = "LPT1=sim: access_ns=" + access_text + " is not a time in nanoseconds (0 to " +
+              std::to_string(sim::ACCESS_NS_MAX) + ")";
     return nullptr;
   }
   auto trace = trace_path.empty() ? nullptr : std::make_unique<sim::Trace>(trace_path);
@@ -147,7 +168,7 @@ std::unique_ptr<Backend> open_sim(const std::string& text, std::string& message)
     return nullptr;
   }
   std::fprintf(stderr, "libio: simulated %s\n", board->describe().c_str());
-  return make_sim_backend(std::move(board), std::move(trace), report, static_cast<long>(fail_reads));
+  return make_sim_backend(std::move(board), std::move(trace), report, static_cast<long>(fail_reads), access_ns);
 }
 
 namespace sim {
