@@ -17,6 +17,7 @@
 #include "hex.h"
 #include "image.h"
 #include "isp.h"
+#include "isp_clock.h"
 #include "link.h"
 #include "parts.h"
 #include "settings.h"
@@ -105,13 +106,31 @@ int whole_words(int length) { return length + (length & 1); }
 
 bool verifying() { return settings.verify_mode == 'v'; }
 
-void verdict(int length, const char* match_format, const char* mismatch_format) {
+// False for a mismatch at a shortened ISP clock, which is left unreported: the
+// caller repeats the job at the standard timing, whose verdict counts.
+bool verdict(int length, const char* match_format, const char* mismatch_format) {
+  if (isp_clock_shortened() && count_mismatches(length) != 0) return false;
   if (compare_images(length)) {
     std::printf(match_format, settings.download_file_name);
   } else {
     std::printf(mismatch_format, settings.download_file_name);
     note_failure();
   }
+  return true;
+}
+
+// Runs `job` (programming and verification; false for a mismatch at a shortened
+// clock) at the clock chosen for `part`, then at the standard timing once more after
+// `prepare` (the chip erase again, where the job needs one) if the first run read
+// back wrong. Only a verified job runs at a shortened clock.
+template <typename Job, typename Prepare>
+void at_chosen_clock(const AvrPart& part, Job job, Prepare prepare) {
+  if (verifying()) shorten_isp_clock(part);
+  const bool done = job();
+  if (!restore_standard_clock() || done) return;
+  std::fflush(stdout);
+  std::fprintf(stderr, "Verification failed at a shortened ISP clock - repeating at the standard timing\n");
+  if (prepare()) job();
 }
 
 // A locked chip ignores every write, and in lock mode 2 still reads back what it held:
@@ -158,14 +177,14 @@ void upload(const char* name, bool flash) {
 // so old contents beyond the file count; and at least the `loaded` bytes the file
 // set, so a chip that kept nothing (read back as all 0xFF, trimmed to nothing), or
 // lost the file's last byte, never compares as a match.
-void verify_whole_memory(bool flash, int size, int loaded) {
+bool verify_whole_memory(bool flash, int size, int loaded) {
   std::printf("Read back target to verify\n");
   if (flash)
     read_flash(size);
   else
     read_eeprom(size);
-  verdict(std::max(trimmed_length(size), loaded), "Target matches %s\n",
-          "ERROR - Target does not match %s\n");
+  return verdict(std::max(trimmed_length(size), loaded), "Target matches %s\n",
+                 "ERROR - Target does not match %s\n");
 }
 
 }  // namespace
@@ -182,14 +201,15 @@ void download_flash(const char* name) {
   const int length = load_download(ELF_FLASH);
   const AvrPart& part = part_table[current_part];
   if (length >= 0 && fits_part(length, part.flash_bytes, "flash") && erase_chip(part)) {
-    std::printf("Programming\n");
-    const int written = write_flash(current_part, length);
-    std::printf("Bytes written to target %ld  \n", static_cast<long>(written));
-    if (verifying()) {
+    at_chosen_clock(part, [&] {
+      std::printf("Programming\n");
+      const int written = write_flash(current_part, length, true);
+      std::printf("Bytes written to target %ld  \n", static_cast<long>(written));
+      if (!verifying()) return true;
       std::printf("Read back target to verify\n");
       read_flash(written);
-      verdict(whole_words(written), "\nTarget Flash matches %s\n", "\nERROR - Target does not match %s\n");
-    }
+      return verdict(whole_words(written), "\nTarget Flash matches %s\n", "\nERROR - Target does not match %s\n");
+    }, [&] { return erase_chip(part); });
   }
   reset_settings();
 }
@@ -213,10 +233,12 @@ void download_all(const char* name) {
     if (length >= 0) std::printf("load file length = %d\n", length);
     const AvrPart& part = part_table[current_part];
     if (length >= 0 && fits_part(length, part.flash_bytes, "flash") && erase_chip(part)) {
-      std::printf("Programming\n");
-      const int written = write_flash(current_part, length);
-      std::printf("%d bytes written to target\n", written);
-      if (verifying()) verify_whole_memory(true, part.flash_bytes, whole_words(length));
+      at_chosen_clock(part, [&] {
+        std::printf("Programming\n");
+        const int written = write_flash(current_part, length, true);
+        std::printf("%d bytes written to target\n", written);
+        return !verifying() || verify_whole_memory(true, part.flash_bytes, whole_words(length));
+      }, [&] { return erase_chip(part); });
     }
     reset_settings();
   }
@@ -236,10 +258,12 @@ void download_eeprom(const char* name) {
   const AvrPart& part = part_table[current_part];
   // No chip erase: the EEPROM erases each byte as it writes it.
   if (length >= 0 && fits_part(length, part.eeprom_bytes, "EEPROM") && programming_allowed("EEPROM")) {
-    std::printf("Programming\n");
-    const int written = write_eeprom(length);
-    std::printf("Bytes written to target %d\n", written);
-    if (verifying()) verify_whole_memory(false, part.eeprom_bytes, length);
+    at_chosen_clock(part, [&] {
+      std::printf("Programming\n");
+      const int written = write_eeprom(length);
+      std::printf("Bytes written to target %d\n", written);
+      return !verifying() || verify_whole_memory(false, part.eeprom_bytes, length);
+    }, [] { return true; });
   }
   reset_settings();
 }

@@ -28,6 +28,10 @@ bool page_size_known(int page_words) {
   return page_words == 32 || page_words == 64 || page_words == 128;
 }
 
+bool all_erased(int from, int to) {
+  return std::all_of(load_image + from, load_image + to, [](uint8_t b) { return b == 0xFF; });
+}
+
 }  // namespace
 
 void fill_load_image(uint8_t value) { std::memset(load_image, value, sizeof load_image); }
@@ -36,19 +40,22 @@ void fill_readback_image(uint8_t value) {
   std::memset(readback_image, value, sizeof readback_image);
 }
 
-int write_flash(int part, int length) {
+int write_flash(int part, int length, bool erased) {
   if (part < 0 || part >= part_count) return 0;  // no row: nothing to size the pages by
   length = clamp_length(length);
   const int page_words = part_table[part].page_words;
   const bool load_bytes = page_size_known(page_words);
   int pending = 0;       // words loaded into the page buffer since the last page write
   unsigned page = 0;     // word address of the page being filled
+  bool blank = false;    // the page being filled holds only 0xFF and is skipped
 
   isp_load_extended_address(0);
   progress_begin("Bytes written to target: ", length, true);
   for (int i = 0; i < length; i += 2) {
     const unsigned offset = static_cast<unsigned>((i / 2) % page_words);
-    if (load_bytes) {
+    // An odd length's last word takes its high byte from load_image[length].
+    if (offset == 0) blank = erased && all_erased(i, std::min(i + 2 * page_words, length + (length & 1)));
+    if (load_bytes && !blank) {
       // An odd length takes its last high byte from load_image[length], the fill byte.
       isp_load_page_low(offset, load_image[i]);
       isp_load_page_high(offset, load_image[i + 1]);
@@ -57,8 +64,8 @@ int write_flash(int part, int length) {
     progress_update(i + 2);
     if (++pending == page_words) {
       pending = 0;
-      isp_write_page(page);
-      if (isp_wait_ready() == -1) {
+      if (!blank) isp_write_page(page);
+      if (!blank && isp_wait_ready() == -1) {
         progress_clear();
         std::printf("Error - Flash write timeout    \n");
         note_failure();
@@ -66,7 +73,7 @@ int write_flash(int part, int length) {
       page += static_cast<unsigned>(page_words);
     }
   }
-  if (pending != 0) {
+  if (pending != 0 && !blank) {
     isp_write_page(page);
     if (isp_wait_ready() == -1) {
       progress_clear();
@@ -164,11 +171,16 @@ int data_length(int length) {
   return length;
 }
 
-int compare_images(int length) {
+int count_mismatches(int length) {
   length = clamp_length(length);
   int mismatched = 0;
   for (int i = 0; i < length; ++i)
     if (load_image[i] != readback_image[i]) ++mismatched;
+  return mismatched;
+}
+
+int compare_images(int length) {
+  const int mismatched = count_mismatches(length);
   if (mismatched != 0) std::printf("\n%d bytes mismatched\n", mismatched);
   return mismatched == 0 ? 1 : 0;
 }
