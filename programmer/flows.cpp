@@ -22,6 +22,7 @@
 #include "parts.h"
 #include "settings.h"
 #include "target.h"
+#include "terminal.h"
 
 namespace {
 
@@ -106,10 +107,20 @@ int whole_words(int length) { return length + (length & 1); }
 
 bool verifying() { return settings.verify_mode == 'v'; }
 
+// Standard output while a job is repeated at the standard timing: held, so the run
+// prints what one job prints, with the repeat's verdict (-1: not held).
+int held_output = -1;
+
+void release_output() {
+  restore_output(held_output);
+  held_output = -1;
+}
+
 // False for a mismatch at a shortened ISP clock, which is left unreported: the
 // caller repeats the job at the standard timing, whose verdict counts.
 bool verdict(int length, const char* match_format, const char* mismatch_format) {
   if (isp_clock_shortened() && count_mismatches(length) != 0) return false;
+  release_output();
   if (compare_images(length)) {
     std::printf(match_format, settings.download_file_name);
   } else {
@@ -122,7 +133,9 @@ bool verdict(int length, const char* match_format, const char* mismatch_format) 
 // Runs `job` (programming and verification; false for a mismatch at a shortened
 // clock) at the clock chosen for `part`, then at the standard timing once more after
 // `prepare` (the chip erase again, where the job needs one) if the first run read
-// back wrong. Only a verified job runs at a shortened clock.
+// back wrong. Only a verified job runs at a shortened clock. The repeat prints
+// nothing on standard output until its verdict: the output is one job's, as at the
+// standard timing; the repeat is told on standard error.
 template <typename Job, typename Prepare>
 void at_chosen_clock(const AvrPart& part, Job job, Prepare prepare) {
   if (verifying()) shorten_isp_clock(part);
@@ -130,7 +143,11 @@ void at_chosen_clock(const AvrPart& part, Job job, Prepare prepare) {
   if (!restore_standard_clock() || done) return;
   std::fflush(stdout);
   std::fprintf(stderr, "Verification failed at a shortened ISP clock - repeating at the standard timing\n");
+  held_output = silence_output();
   if (prepare()) job();
+  if (held_output < 0) return;
+  release_output();
+  std::fprintf(stderr, "The repeat at the standard timing failed before its verification\n");
 }
 
 // A locked chip ignores every write, and in lock mode 2 still reads back what it held:

@@ -21,6 +21,7 @@
 #include "isp.h"
 #include "link.h"
 #include "parts.h"
+#include "port.h"
 #include "settings.h"
 #include "target.h"
 
@@ -127,7 +128,9 @@ int64_t rule_phase_ns(double mhz) {
 
 bool shorten_isp_clock(const AvrPart& part) {
   restore_standard_clock();
-  if (clock_setting.mode == ClockMode::STANDARD) return false;
+  // A board that checks no timing lets the waits run on the loop figure alone: no
+  // clock there means anything, and none is probed.
+  if (clock_setting.mode == ClockMode::STANDARD || port_allows_short_waits()) return false;
   const Identity reference = read_identity();
   const double named_mhz = named_clock_mhz(part, reference.fuses[2]);
   const int64_t floor_ns = named_mhz > 0 ? rule_phase_ns(named_mhz) : 0;
