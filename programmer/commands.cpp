@@ -84,7 +84,14 @@ void get_fuses(const char*) {
     std::printf("Fuse bytes: %x %x %x\n", fuse_bytes[0], fuse_bytes[1], fuse_bytes[2]);
 }
 
-void default_fuses_command(const char*) {
+// The word is a alone: a fuse write never starts from a word that only begins with its
+// keyword, so a typo such as adfapp.hex for dfapp.hex writes nothing.
+void default_fuses_command(const char* arg) {
+  if (*arg) {
+    std::printf("Fuse bytes not written - 'a%s': a takes nothing after it\n", arg);
+    note_failure();
+    return;
+  }
   const AvrPart* part = part_for_fuse_write("Fuse bytes");
   if (!part) return;
   const uint8_t* d = part->default_fuses;  // extended, high, low

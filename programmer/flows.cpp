@@ -182,10 +182,7 @@ void upload(const char* name, bool flash) {
     } else {
       read_eeprom(size);
     }
-    // Verification trims by trimmed_length, whose scan never looks at the last byte;
-    // an upload trimmed that way would drop the memory's last byte from the file, or
-    // every byte when only the last one holds data. An upload keeps every data byte.
-    if (write_hex_file(settings.upload_file_name, data_length(size)) < 0) note_failure();
+    if (write_hex_file(settings.upload_file_name, trimmed_length(size)) < 0) note_failure();
   }
   reset_settings();
 }

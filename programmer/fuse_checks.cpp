@@ -1,12 +1,13 @@
-// The checks around fuse writes, driven by the part's fuse bits in hardware.h.
+// The checks around fuse writes, driven by the fuse bits of the part's facts.
 #include "fuse_checks.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "hardware.h"
 #include "isp.h"
+#include "part_facts.h"
+#include "parts.h"
 #include "settings.h"
 #include "target.h"
 
@@ -16,25 +17,29 @@ namespace {
 constexpr int FUSE_NUMBERS = 3;
 size_t slot(int n) { return static_cast<size_t>(FUSE_NUMBERS - n); }
 
-// The fuse bits of the identified part (rows follow the part table), null without one.
-const PartFuseBits* identified_bits() {
-  if (!identified_part() || current_part >= KNOWN_PART_COUNT) return nullptr;
-  return &PART_FUSE_BITS[static_cast<size_t>(current_part)];
+// The facts of the identified part, null without one.
+const avr::Part* identified_facts() {
+  const AvrPart* part = identified_part();
+  return part ? avr::find_part(part->signature[0], part->signature[1], part->signature[2]) : nullptr;
 }
 
-// Bits of fuse n that have `role` on `part`.
-uint8_t bits_of(const PartFuseBits& part, int n, FuseRole role) {
-  uint8_t mask = 0;
-  for (const FuseBit& b : part.bits)
-    if (b.name && b.fuse == n && b.role == role) mask = static_cast<uint8_t>(mask | b.mask);
+// Bits of fuse n that the serial interface can't change: SPIEN and the bits with no
+// fuse behind them.
+uint8_t fixed_bits(const avr::Part& part, int n) {
+  uint8_t mask = part.unused_bits[slot(n)];
+  if (part.spien.fuse == static_cast<int>(slot(n))) mask = static_cast<uint8_t>(mask | part.spien.mask);
   return mask;
 }
 
 // The names of the lock-out bits that `value` programs (writes as 0) in fuse n.
-std::string lock_out_names(const PartFuseBits& part, int n, uint8_t value) {
+std::string lock_out_names(const avr::Part& part, int n, uint8_t value) {
+  const struct {
+    const char* name;
+    avr::FuseBitAt bit;
+  } lock_outs[] = {{"RSTDISBL", part.rstdisbl}, {"DWEN", part.dwen}};
   std::string names;
-  for (const FuseBit& b : part.bits) {
-    if (!b.name || b.fuse != n || b.role != FuseRole::LOCKS_OUT || (value & b.mask) != 0) continue;
+  for (const auto& b : lock_outs) {
+    if (b.bit.fuse != static_cast<int>(slot(n)) || (value & b.bit.mask) != 0) continue;
     if (!names.empty()) names += " and ";
     names += b.name;
   }
@@ -53,7 +58,7 @@ FuseArgument fuse_argument(const char* arg) {
 }
 
 int fuse_write_allowed(const char* what, const FuseWrite& w, bool forced) {
-  const PartFuseBits* part = identified_bits();
+  const avr::Part* part = identified_facts();
   if (!part) return 1;  // the fuse commands refuse an unknown part first
   for (int n = 1; n <= FUSE_NUMBERS; ++n) {
     if (!w.written[slot(n)]) continue;
@@ -69,13 +74,12 @@ int fuse_write_allowed(const char* what, const FuseWrite& w, bool forced) {
 }
 
 void check_fuse_write(const FuseWrite& w) {
-  const PartFuseBits* part = identified_bits();
+  const avr::Part* part = identified_facts();
   if (!part) return;
   isp_read_fuses();
   for (int n = 1; n <= FUSE_NUMBERS; ++n) {
     if (!w.written[slot(n)]) continue;
-    uint8_t changeable =
-        static_cast<uint8_t>(~(bits_of(*part, n, FuseRole::KEPT) | bits_of(*part, n, FuseRole::UNUSED)));
+    uint8_t changeable = static_cast<uint8_t>(~fixed_bits(*part, n));
     uint8_t read = fuse_bytes[slot(n)];
     if (((read ^ w.value[slot(n)]) & changeable) == 0) continue;
     std::printf("Fuse byte %d reads %x after writing %x\n", n, read, w.value[slot(n)]);

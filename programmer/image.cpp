@@ -146,26 +146,10 @@ int first_word_not_erased(int words, int page_words, unsigned* word, unsigned* v
   return 0;
 }
 
-// The scan starts one byte short of the end: the last byte is never examined, a
-// non-0xFF byte found only at index 0 keeps the whole length, and all-0xFF below the
-// last byte gives 0. Uploads and verifications depend on exactly these results.
+// Every byte is examined, the last one too: a chip whose last byte differs from the
+// erased state must take part in the comparison, or a file that leaves it alone
+// would pass over an old byte there.
 int trimmed_length(int length) {
-  length = clamp_length(length);
-  int n = length - 1;
-  for (;;) {
-    if (n <= 0) {  // also ends an empty range, which has nothing to scan
-      if (n == 0) n = -1;
-      break;
-    }
-    --n;
-    if (readback_image[n] != 0xFF) break;
-  }
-  if (n == -1) return 0;
-  if (n == 0) return length;
-  return n + 1;
-}
-
-int data_length(int length) {
   length = clamp_length(length);
   while (length > 0 && readback_image[length - 1] == 0xFF) --length;
   return length;

@@ -19,9 +19,8 @@ void read_eeprom(int length);
 // Reads the first word of every page of a flash of `words` words: 1 and the word
 // address and value of the first that isn't ffff (erased), or 0 when all are.
 int first_word_not_erased(int words, int page_words, unsigned* word, unsigned* value);
-int trimmed_length(int length);
 // readback_image[0, length) without its trailing 0xFF bytes, every other byte kept.
-int data_length(int length);
+int trimmed_length(int length);
 int compare_images(int length);
 // The bytes of [0, length) in which the two images differ, printing nothing.
 int count_mismatches(int length);

@@ -1,32 +1,41 @@
-// The device table, filled at start-up from the known parts of hardware.h.
+// The device table, filled at start-up from the parts of the avr library.
 #include "parts.h"
 
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
-#include "hardware.h"
 #include "isp.h"
+#include "part_facts.h"
 
 AvrPart part_table[PART_TABLE_CAPACITY] = {};
 int part_count = 0;
 
+namespace {
+constexpr int SIGNATURE_LENGTH = 3;
+constexpr int PART_RESERVED = 4;
+constexpr uint8_t UNUSED_FUSE_SLOT = 0xFF;  // default_fuses' fourth byte
+constexpr int KNOWN_PART_COUNT = static_cast<int>(std::size(avr::PARTS));
+}  // namespace
+
 static_assert(KNOWN_PART_COUNT <= PART_TABLE_CAPACITY);
-static_assert(std::string_view(KNOWN_PARTS[PART_ATMEGA32].name) == "ATmega32");
+static_assert(std::string_view(avr::PARTS[PART_ATMEGA32].name()) == "ATmega32");
 
 void init_part_table() {
   for (int i = 0; i < KNOWN_PART_COUNT; ++i) {
-    const KnownPart& known = KNOWN_PARTS[static_cast<size_t>(i)];
+    const avr::Part& known = avr::PARTS[i];
     AvrPart& row = part_table[i];
     row = AvrPart{};
-    std::strncpy(row.name, known.name, sizeof row.name - 1);
+    std::strncpy(row.name, known.name(), sizeof row.name - 1);
     row.signature_length = SIGNATURE_LENGTH;
     for (size_t b = 0; b < known.signature.size(); ++b) row.signature[b] = known.signature[b];
-    row.fuse_count = known.fuse_count;
-    for (size_t b = 0; b < known.default_fuses.size(); ++b) row.default_fuses[b] = known.default_fuses[b];
-    row.page_words = known.page_words;
+    row.fuse_count = known.board_fuse_count;
+    for (size_t b = 0; b < known.board_fuses.size(); ++b) row.default_fuses[b] = known.board_fuses[b];
+    row.default_fuses[3] = UNUSED_FUSE_SLOT;
+    row.page_words = static_cast<int32_t>(known.flash_page_bytes / 2);
     row.reserved = PART_RESERVED;
-    row.flash_bytes = known.flash_bytes;
-    row.eeprom_bytes = known.eeprom_bytes;
+    row.flash_bytes = static_cast<int32_t>(known.flash_bytes);
+    row.eeprom_bytes = static_cast<int32_t>(known.eeprom_bytes);
   }
   part_count = KNOWN_PART_COUNT;
 }

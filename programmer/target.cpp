@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "hardware.h"
+#include "clock_fuses.h"
 #include "isp.h"
 #include "link.h"
 #include "parts.h"
@@ -45,12 +45,6 @@ void identify_target() {
 }
 
 namespace {
-
-int clock_from_low_fuse(uint8_t low) {
-  for (const ClockFuse& c : CLOCK_FUSES)
-    if (c.low_fuse == low) return c.mhz;
-  return DEFAULT_CLOCK_MHZ;
-}
 
 // Reset, enable, signature, part and fuse check, all before anything is judged.
 struct Probe {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "aux.h"
+#include "board_checks.h"
 #include "console.h"
 #include "motion.h"
 #include "pacing.h"

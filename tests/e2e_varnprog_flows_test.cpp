@@ -302,6 +302,7 @@ TEST_F(Flows, APassMeansTheChipHoldsTheFileAndEveryFailureSaysSo) {
   dir.write("backup.hex", "old backup\n");
   dir.write("odd.hex", ":03000000010203F7\n:00000001FF\n");
   dir.write("end.hex", ":00000001FF\n");
+  dir.write("two.hex", ":020000000102FB\n:00000001FF\n");
   dir.write("zero.hex", ":0400000001020304F2\n:001FF000F1\n:00000001FF\n");  // no bytes at 0x1ff0
   const std::string chip = "varn-sim-state 1\npart ATmega48\nfuses ff df ff\n";
   const std::string ee00 = "eeprom 000000 " + std::string(32, '0') + "\n";
@@ -336,11 +337,16 @@ TEST_F(Flows, APassMeansTheChipHoldsTheFileAndEveryFailureSaysSo) {
       {"fault=readonly", {"-dfend.hex"}, not_erased, {"flash word 0x0000 reads 9999 - nothing programmed\n"}, 2, 1, program,
        {"chip.txt", "flash 000fe0 " + std::string(64, '9')}},
       {"fault=readonly", {"-dfodd.hex"}, not_erased, {"The chip erase did not take: flash word 0x0000"}, 2, 1, program},
+      {"", {"-detwo.hex"}, "load file length = 2\nProgramming\nBytes written to target 2\nRead back target to verify\n"
+       "Read 256 target EEPROM bytes\n\n1 bytes mismatched\nERROR - Target does not match two.hex\n", {}, 2, 0,
+       chip + "lock ff\neeprom 0000ff 55\n"},  // an old byte at the memory's last address
       {"", {"-dfzero.hex"}, "Erase chip\nProgramming\nBytes written to target 4  \nRead back target to verify\n"
        "\nTarget Flash matches zero.hex\n", {}, 0, 1},
-      {"", {"-pf21df", "-pf2-a1", "-pf25f!!"}, "Fuse byte 2 " + not_fuse + "1df' is not a byte in hexadecimal, up to 3 digits\n"
-       "Fuse byte 2 " + not_fuse + "-a1' is not a byte in hexadecimal, up to 3 digits\nFuse byte 2 " + not_fuse + "5f!!' is not a "
-       "byte in hexadecimal, up to 3 digits\n", {}, 2, 0, "", {"report.txt", "fuse_writes=0"}},
+      {"", {"-pf21df", "-pf2-a1", "-pf25f!!", "-adfodd.hex", "-a!"}, "Fuse byte 2 " + not_fuse + "1df' is not a byte in "
+       "hexadecimal, up to 3 digits\nFuse byte 2 " + not_fuse + "-a1' is not a byte in hexadecimal, up to 3 digits\n"
+       "Fuse byte 2 " + not_fuse + "5f!!' is not a byte in hexadecimal, up to 3 digits\nFuse bytes " + not_fuse + "adfodd.hex': "
+       "a takes nothing after it\nFuse bytes " + not_fuse + "a!': a takes nothing after it\n", {}, 2, 0, "",
+       {"report.txt", "fuse_writes=0"}},
       {"fault=readonly", {"-daa16.hex"}, da, {}, 2, 4},
       {"fault=flip:256", {"-defull.hex"}, "load file length = 256\nProgramming\nBytes written to target 256\n"
        "Read back target to verify\nRead 256 target EEPROM bytes\n\n1 bytes mismatched\nERROR - Target does not match full.hex\n", {}, 2, 0},

@@ -68,7 +68,7 @@ TEST(VarnConfig, StatePersistsBetweenRuns) {
   // The part comes from the file when part= is not given.
   Banger again(state);
   ASSERT_TRUE(again.board) << again.message;
-  EXPECT_STREQ(again.chip().part->name, "ATmega88");
+  EXPECT_STREQ(again.chip().part->name(), "ATmega88");
   EXPECT_EQ(crc32(again.chip().flash.data(), again.chip().flash.size()), flash_crc);
   ASSERT_EQ(again.enable(), 0x53);
   EXPECT_EQ(again.read_word(0x0FE0), 0xC00F);

@@ -14,24 +14,25 @@ void set_readback(std::initializer_list<int> bytes) {
   for (int b : bytes) readback_image[i++] = static_cast<uint8_t>(b);
 }
 
-TEST(TrimmedLength, DropsTrailingFFButNeverLooksAtTheLastByte) {
-  set_readback({0x12, 0x34, 0xFF, 0xFF, 0xFF, 0x56});
-  EXPECT_EQ(trimmed_length(6), 2);
-  set_readback({0x12, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
-  EXPECT_EQ(trimmed_length(6), 6) << "a byte found only at index 0 keeps the whole length";
-  set_readback({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x56});
-  EXPECT_EQ(trimmed_length(6), 0);
-  set_readback({0x01, 0x02, 0x03, 0x04});
-  EXPECT_EQ(trimmed_length(4), 3);
-}
-
-TEST(TrimmedLength, ShortAndEmptyRangesStayInsideTheImage) {
-  set_readback({0x12});
-  EXPECT_EQ(trimmed_length(1), 0);
-  EXPECT_EQ(trimmed_length(0), 0);
-  EXPECT_EQ(trimmed_length(-5), 0);
-  set_readback({0x12, 0x34});
-  EXPECT_EQ(trimmed_length(2), 2);
+// Each row: the read-back's first bytes (0x77 beyond them), the length asked, the result.
+TEST(TrimmedLength, DropsTrailingFFAndExaminesEveryByteTheLastIncluded) {
+  const struct {
+    std::initializer_list<int> bytes;
+    int length, trimmed;
+  } rows[] = {
+      {{0x12, 0x34, 0xFF, 0xFF, 0xFF, 0x56}, 6, 6},  // the last byte counts
+      {{0x12, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 6, 1},
+      {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x56}, 6, 6},
+      {{0xFF, 0xFF, 0xFF}, 3, 0},
+      {{0x01, 0x02, 0x03, 0x04}, 4, 4},
+      {{0x12}, 1, 1},
+      {{0x12}, 0, 0},
+      {{0x12}, -5, 0},
+  };
+  for (const auto& row : rows) {
+    set_readback(row.bytes);
+    EXPECT_EQ(trimmed_length(row.length), row.trimmed) << "length " << row.length;
+  }
 }
 
 TEST(TrimmedLength, AWholeErasedMemory) {
@@ -39,9 +40,9 @@ TEST(TrimmedLength, AWholeErasedMemory) {
   EXPECT_EQ(trimmed_length(2048), 0);
   readback_image[1000] = 0x00;
   EXPECT_EQ(trimmed_length(2048), 1001);
-  readback_image[IMAGE_SIZE - 2] = 0x00;
-  EXPECT_EQ(trimmed_length(IMAGE_SIZE), IMAGE_SIZE - 1);
-  EXPECT_EQ(trimmed_length(IMAGE_SIZE + 100), IMAGE_SIZE - 1) << "lengths are kept to the image";
+  readback_image[IMAGE_SIZE - 1] = 0x00;
+  EXPECT_EQ(trimmed_length(IMAGE_SIZE), IMAGE_SIZE);
+  EXPECT_EQ(trimmed_length(IMAGE_SIZE + 100), IMAGE_SIZE) << "lengths are kept to the image";
 }
 
 TEST(CompareImages, CountsDifferingBytesInTheRangeOnly) {

@@ -1,5 +1,5 @@
 // M codes, the blink loops, and the limit report and monitor.
-#include "aux.h"
+#include "board_checks.h"
 #include "signals.h"
 #include "stepper_fake_port.h"
 

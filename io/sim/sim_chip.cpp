@@ -2,41 +2,45 @@
 #include "sim_chip.h"
 
 #include <algorithm>
-#include <cctype>
 
-#include "programmer/lock_modes.h"
+#include "lock_modes.h"
 
 namespace io::sim {
 namespace {
 
-// The parts the board can carry: the seven of the programmer's table, plus the
-// ATmega328P, which that table does not know (for the "unrecognised" paths). Factory
-// fuses are the data sheets' shipping values; parts without an extended fuse read FF.
-// RSTDISBL and DWEN are high fuse bits 7 and 6 of the mega48 family and the 328P; on
-// the others those bits are OCDEN and JTAGEN, which leave serial programming alone.
-// The extended fuse has 1 bit on the ATmega48 (SELFPRGEN), 2 on the ATmega128 (M103C,
-// WDTON) and 3 on the others that have one; the rest of its bits read 1. The ATmega16
-// and ATmega32 have none; the board keeps what is written there as before.
-constexpr uint8_t RSTDISBL = 0x80;
-constexpr uint8_t DWEN = 0x40;
-constexpr uint8_t EXT_BITS_7_1 = 0xFE;
-constexpr uint8_t EXT_BITS_7_2 = 0xFC;
-constexpr uint8_t EXT_BITS_7_3 = 0xF8;
-constexpr std::array<SimPart, 8> sim_parts = {{
-    {"ATmega16", {0x1E, 0x94, 0x03}, 16384, 64, 512, 0, 9000, {0xD4, 0xD9, 0xD4}, {0xFF, 0x99, 0xE1}, 0xA7, 0, 0, 0},
-    {"ATmega32", {0x1E, 0x95, 0x02}, 32768, 64, 1024, 0, 9000, {0xD9, 0xE4, 0xFF}, {0xFF, 0x99, 0xE1}, 0xAB, 0, 0, 0},
-    {"ATmega48", {0x1E, 0x92, 0x05}, 4096, 32, 256, 4, 3600, {0xFF, 0xFF, 0xFF}, {0xFF, 0xDF, 0x62}, 0x9C, RSTDISBL, DWEN, EXT_BITS_7_1},
-    {"ATmega88", {0x1E, 0x93, 0x0A}, 8192, 32, 512, 4, 3600, {0xF9, 0xDF, 0xE2}, {0xF9, 0xDF, 0x62}, 0x9A, RSTDISBL, DWEN, EXT_BITS_7_3},
-    {"ATmega168", {0x1E, 0x94, 0x06}, 16384, 64, 512, 4, 3600, {0xF9, 0xDF, 0xE2}, {0xF9, 0xDF, 0x62}, 0x98, RSTDISBL, DWEN, EXT_BITS_7_3},
-    {"ATmega644", {0x1E, 0x96, 0x09}, 65536, 128, 2048, 8, 9000, {0xFF, 0xD9, 0xE7}, {0xFF, 0x99, 0x62}, 0x8F, 0, 0, EXT_BITS_7_3},
-    {"ATmega128", {0x1E, 0x97, 0x02}, 131072, 128, 4096, 0, 9000, {0xFF, 0xCB, 0x8F}, {0xFD, 0x99, 0xE1}, 0xB2, 0, 0, EXT_BITS_7_2},
-    {"ATmega328P", {0x1E, 0x95, 0x0F}, 32768, 64, 1024, 4, 3600, {0xFF, 0xD9, 0x62}, {0xFF, 0xD9, 0x62}, 0x9E, RSTDISBL, DWEN, EXT_BITS_7_3},
-}};
+// The board carries every part of the parts table, plus the ATmega328P, which the
+// programmer does not know (for its "unrecognised" paths).
+// clang-format off
+constexpr SimPart ATMEGA328P = {
+  {"ATmega328P"}, {0x1E, 0x95, 0x0F}, 32768, 128, 1024, 4, 3, {0xFF, 0xD9, 0x62}, 3, {0xFF, 0xD9, 0x62},
+  {0xF8, 0x00, 0x00}, 4500, 3600, 9000, 4500, false, avr::high(7), avr::high(6), avr::high(5), avr::NONE, avr::NONE};
+// clang-format on
 
-bool same_name(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
+// Each simulated chip's oscillator calibration byte: its own, as every real chip's
+// differs. A part not listed answers 0x80, the middle of the range.
+struct Calibration {
+  std::array<uint8_t, 3> signature;
+  uint8_t value;
+};
+constexpr Calibration calibrations[] = {
+    {{0x1E, 0x94, 0x03}, 0xA7}, {{0x1E, 0x95, 0x02}, 0xAB}, {{0x1E, 0x92, 0x05}, 0x9C},
+    {{0x1E, 0x93, 0x0A}, 0x9A}, {{0x1E, 0x94, 0x06}, 0x98}, {{0x1E, 0x96, 0x09}, 0x8F},
+    {{0x1E, 0x97, 0x02}, 0xB2}, {{0x1E, 0x95, 0x0F}, 0x9E},
+};
+constexpr uint8_t CALIBRATION_MIDDLE = 0x80;
+
+uint8_t calibration_of(const SimPart& part) {
+  for (const Calibration& c : calibrations)
+    if (c.signature == part.signature) return c.value;
+  return CALIBRATION_MIDDLE;
+}
+
+// Every part of the board, the table's in its order and then the board's own.
+template <typename Visit>
+const SimPart* each_part(Visit visit) {
+  for (const SimPart& part : avr::PARTS)
+    if (visit(part)) return &part;
+  return visit(ATMEGA328P) ? &ATMEGA328P : nullptr;
 }
 
 bool busy_now(const Chip& chip, double now_us) {
@@ -56,6 +60,11 @@ bool may_program(const Chip& chip) {
   return chip.fault != Fault::readonly && lock_mode(chip.lock).programming;
 }
 bool may_read(const Chip& chip) { return lock_mode(chip.lock).reading; }
+
+// The part has the fuse bit and the chip's fuses program it (0).
+bool programmed(const Chip& chip, avr::FuseBitAt bit) {
+  return bit.exists() && (chip.fuses[static_cast<size_t>(bit.fuse)] & bit.mask) == 0;
+}
 
 // The value a programming cycle leaves in a cell. Flash can only clear bits (a page
 // write ANDs the buffer into the cells); EEPROM writes erase the byte first.
@@ -79,8 +88,8 @@ uint32_t eeprom_address(const Chip& chip, uint8_t hi, uint8_t lo) {
 
 void write_page(Chip& chip, uint8_t hi, uint8_t lo, double now_us) {
   chip.count.page_writes++;
-  uint32_t page_bytes = chip.part->page_words * 2;
-  uint32_t first = (flash_word_address(chip, hi, lo) & ~(chip.part->page_words - 1)) * 2;
+  uint32_t page_bytes = chip.part->flash_page_bytes;
+  uint32_t first = (flash_word_address(chip, hi, lo) & ~(page_bytes / 2 - 1)) * 2;
   if (may_program(chip)) {
     for (uint32_t i = 0; i < page_bytes; i++)
       if (chip.page_loaded[i]) chip.flash[first + i] = programmed_value(chip, chip.flash[first + i], chip.page_buffer[i], true);
@@ -88,12 +97,12 @@ void write_page(Chip& chip, uint8_t hi, uint8_t lo, double now_us) {
   // The temporary buffer erases itself after every page write.
   std::fill(chip.page_buffer.begin(), chip.page_buffer.end(), uint8_t{0xFF});
   std::fill(chip.page_loaded.begin(), chip.page_loaded.end(), uint8_t{0});
-  start_busy(chip, now_us, PAGE_WRITE_US);
+  start_busy(chip, now_us, chip.part->flash_write_us);
 }
 
 void write_eeprom_page(Chip& chip, uint8_t hi, uint8_t lo, double now_us) {
   chip.count.eeprom_writes++;
-  uint32_t size = chip.part->eeprom_page;
+  uint32_t size = chip.part->eeprom_page_bytes;
   uint32_t first = eeprom_address(chip, hi, lo) & ~(size - 1);
   if (may_program(chip)) {
     for (uint32_t i = 0; i < size; i++)
@@ -107,10 +116,11 @@ void write_fuse(Chip& chip, size_t index, uint8_t value, double now_us) {
   chip.count.fuse_writes++;
   uint8_t& fuse = chip.fuses[index];
   // SPIEN keeps its level: only a high-voltage programmer can change it.
-  uint8_t fixed = index == FUSE_HIGH ? HIGH_FUSE_SPIEN : 0;
+  const avr::FuseBitAt spien = chip.part->spien;
+  uint8_t fixed = spien.fuse == static_cast<int>(index) ? spien.mask : 0;
   if (index == FUSE_EXTENDED) value = chip_extended_fuse(chip, value);
   if (may_program(chip)) fuse = static_cast<uint8_t>((value & ~fixed) | (fuse & fixed));
-  start_busy(chip, now_us, FUSE_WRITE_US);
+  start_busy(chip, now_us, chip.part->fuse_write_us);
 }
 
 void execute_programming(Chip& chip, const uint8_t* b, double now_us) {
@@ -124,7 +134,7 @@ void execute_programming(Chip& chip, const uint8_t* b, double now_us) {
         std::fill(chip.eeprom.begin(), chip.eeprom.end(), uint8_t{0xFF});
         chip.lock = 0xFF;
       }
-      start_busy(chip, now_us, CHIP_ERASE_US);
+      start_busy(chip, now_us, chip.part->erase_us);
       break;
     case OP2_WRITE_FUSE_LOW: write_fuse(chip, FUSE_LOW, b[3], now_us); break;
     case OP2_WRITE_FUSE_HIGH: write_fuse(chip, FUSE_HIGH, b[3], now_us); break;
@@ -133,7 +143,7 @@ void execute_programming(Chip& chip, const uint8_t* b, double now_us) {
       // Lock bits can only be programmed further; only a chip erase opens them again.
       chip.count.lock_writes++;
       if (chip.fault != Fault::readonly) chip.lock = static_cast<uint8_t>((chip.lock & b[3]) | LOCK_UNUSED);
-      start_busy(chip, now_us, FUSE_WRITE_US);
+      start_busy(chip, now_us, chip.part->fuse_write_us);
       break;
     default:
       chip.count.unknown_instructions++;
@@ -144,51 +154,49 @@ void execute_programming(Chip& chip, const uint8_t* b, double now_us) {
 }  // namespace
 
 const SimPart* find_sim_part(std::string_view name) {
-  for (const SimPart& part : sim_parts)
-    if (same_name(part.name, name)) return &part;
-  return nullptr;
+  return each_part([&](const SimPart& part) { return avr::part_has_name(part, name); });
 }
 
 std::string sim_part_names() {
   std::string names;
-  for (const SimPart& part : sim_parts) {
+  each_part([&](const SimPart& part) {
     if (!names.empty()) names += ", ";
-    names += part.name;
-  }
+    names += part.name();
+    return false;
+  });
   return names;
 }
 
 void chip_init(Chip& chip, const SimPart& part, bool factory_fuses) {
   chip.part = &part;
+  chip.calibration = calibration_of(part);
   chip.flash.assign(part.flash_bytes, 0xFF);
   chip.eeprom.assign(part.eeprom_bytes, 0xFF);
-  chip.fuses = factory_fuses ? part.factory_fuses : part.table_fuses;
-  // A chip on an ISP cable has SPIEN programmed, whatever the table writes for it.
-  chip.fuses[FUSE_HIGH] = static_cast<uint8_t>(chip.fuses[FUSE_HIGH] & ~HIGH_FUSE_SPIEN);
+  chip.fuses = factory_fuses ? part.factory_fuses : part.board_fuses;
+  // A chip on an ISP cable has SPIEN programmed, whatever the board's list writes for it.
+  chip.fuses[part.spien.fuse] = static_cast<uint8_t>(chip.fuses[part.spien.fuse] & ~part.spien.mask);
   chip.lock = 0xFF;
-  chip.page_buffer.assign(part.page_words * 2, 0xFF);
-  chip.page_loaded.assign(part.page_words * 2, 0);
-  chip.eeprom_buffer.assign(part.eeprom_page, 0xFF);
-  chip.eeprom_loaded.assign(part.eeprom_page, 0);
+  chip.page_buffer.assign(part.flash_page_bytes, 0xFF);
+  chip.page_loaded.assign(part.flash_page_bytes, 0);
+  chip.eeprom_buffer.assign(part.eeprom_page_bytes, 0xFF);
+  chip.eeprom_loaded.assign(part.eeprom_page_bytes, 0);
   chip.extended_address = 0;
 }
 
 uint8_t chip_extended_fuse(const Chip& chip, uint8_t value) {
-  return static_cast<uint8_t>(value | chip.part->extended_unused);
+  return static_cast<uint8_t>(value | chip.part->unused_bits[FUSE_EXTENDED]);
 }
 
 bool chip_serial_programming_off(const Chip& chip) {
-  return chip_reset_disabled(chip) || chip_debugwire(chip) || (chip.fuses[FUSE_HIGH] & HIGH_FUSE_SPIEN) != 0;
+  return chip_reset_disabled(chip) || chip_debugwire(chip) || !programmed(chip, chip.part->spien);
 }
 
-bool chip_reset_disabled(const Chip& chip) {
-  return chip.part->rstdisbl != 0 && (chip.fuses[FUSE_HIGH] & chip.part->rstdisbl) == 0;
-}
+bool chip_reset_disabled(const Chip& chip) { return programmed(chip, chip.part->rstdisbl); }
 
 // debugWIRE takes the RESET pin only while the chip is unlocked (lock mode 1); a chip
 // erase that opens the lock hands the pin over.
 bool chip_debugwire(const Chip& chip) {
-  return chip.part->dwen != 0 && (chip.fuses[FUSE_HIGH] & chip.part->dwen) == 0 && lock_mode(chip.lock).mode == 1;
+  return programmed(chip, chip.part->dwen) && lock_mode(chip.lock).mode == 1;
 }
 
 Decoded chip_decode(Chip& chip, const uint8_t* b, double now_us) {
@@ -234,7 +242,7 @@ Decoded chip_decode(Chip& chip, const uint8_t* b, double now_us) {
       d.has_answer = true;
       break;
     case OP_READ_CALIBRATION:
-      d.answer = part.calibration;
+      d.answer = chip.calibration;
       d.has_answer = true;
       break;
     default:
@@ -256,7 +264,7 @@ void chip_execute(Chip& chip, const uint8_t* b, const Decoded& decoded, double n
     case OP_LOAD_EXTENDED_ADDRESS: chip.extended_address = b[2]; break;
     case OP_LOAD_PAGE_LOW:
     case OP_LOAD_PAGE_HIGH: {
-      uint32_t i = (b[2] & (part.page_words - 1)) * 2 + (b[0] == OP_LOAD_PAGE_HIGH ? 1 : 0);
+      uint32_t i = (b[2] & (part.flash_page_bytes / 2 - 1)) * 2 + (b[0] == OP_LOAD_PAGE_HIGH ? 1 : 0);
       chip.page_buffer[i] = b[3];
       chip.page_loaded[i] = 1;
       break;
@@ -271,10 +279,10 @@ void chip_execute(Chip& chip, const uint8_t* b, const Decoded& decoded, double n
     }
     case OP_LOAD_EEPROM_PAGE:
     case OP_WRITE_EEPROM_PAGE:
-      if (part.eeprom_page == 0) {
+      if (part.eeprom_page_bytes == 0) {
         chip.count.unknown_instructions++;
       } else if (b[0] == OP_LOAD_EEPROM_PAGE) {
-        uint32_t i = b[2] & (part.eeprom_page - 1);
+        uint32_t i = b[2] & (part.eeprom_page_bytes - 1);
         chip.eeprom_buffer[i] = b[3];
         chip.eeprom_loaded[i] = 1;
       } else {

@@ -8,47 +8,25 @@
 #include <string_view>
 #include <vector>
 
+#include "isp_instructions.h"
+#include "part_facts.h"
+
 namespace io::sim {
 
-// One part the simulated board can carry. Sizes and busy times from the data sheets.
-struct SimPart {
-  const char* name;
-  std::array<uint8_t, 3> signature;
-  uint32_t flash_bytes;
-  uint32_t page_words;
-  uint32_t eeprom_bytes;
-  uint32_t eeprom_page;       // bytes per EEPROM page, 0 where the part has no page mode
-  double eeprom_write_us;     // tWD_EEPROM: 3.6 ms on the mega48 family, 9 ms elsewhere
-  std::array<uint8_t, 3> table_fuses;    // extended, high, low as the programmer's table has them
-  std::array<uint8_t, 3> factory_fuses;  // extended, high, low as shipped
-  uint8_t calibration;
-  // High fuse bits that, programmed (0), give the RESET pin another job from the next
-  // reset on: RSTDISBL makes it an I/O pin, DWEN the debugWIRE line. Either way the
-  // chip no longer enters serial programming. 0 where the part has no such bit.
-  uint8_t rstdisbl;
-  uint8_t dwen;
-  // Extended fuse bits the part has no fuse for ("-" in the data sheet's table): they
-  // read 1 whatever was written. Low and high fuse bits all exist on every part here.
-  uint8_t extended_unused;
-};
+// One part the simulated board can carry: the same facts the programmer takes (sizes,
+// signature, fuses and their bits, busy times), from the avr library.
+using SimPart = avr::Part;
 
 // Positions in Chip::fuses and the parts' fuse triples.
-constexpr size_t FUSE_EXTENDED = 0;
-constexpr size_t FUSE_HIGH = 1;
-constexpr size_t FUSE_LOW = 2;
+constexpr size_t FUSE_EXTENDED = avr::FUSE_EXTENDED;
+constexpr size_t FUSE_HIGH = avr::FUSE_HIGH;
+constexpr size_t FUSE_LOW = avr::FUSE_LOW;
 
-// SPIEN, high fuse bit 5 on every part of the board: serial programming can't change it.
-constexpr uint8_t HIGH_FUSE_SPIEN = 0x20;
-
-// Busy periods of serial programming, microseconds (tWD_FLASH, tWD_ERASE, tWD_FUSE).
-constexpr double PAGE_WRITE_US = 4500;
-constexpr double CHIP_ERASE_US = 9000;
-constexpr double FUSE_WRITE_US = 4500;
 // In fast mode an operation stays busy for this many polls (or until another instruction).
 constexpr int FAST_BUSY_POLLS = 2;
 
 // Lock bits 7 and 6 do not exist on any of these parts and always read 1. What LB1 and
-// LB2 lock is the programmer's table (programmer/lock_modes.h), the data sheets' modes.
+// LB2 lock is the data sheets' lock modes (lock_modes.h), the programmer's table too.
 constexpr uint8_t LOCK_UNUSED = 0xC0;
 
 // Null when `name` is no part of the board's table (case-insensitive).
@@ -72,6 +50,7 @@ struct Counters {
 
 struct Chip {
   const SimPart* part = nullptr;
+  uint8_t calibration = 0;  // this chip's oscillator calibration byte
   std::vector<uint8_t> flash;
   std::vector<uint8_t> eeprom;
   std::array<uint8_t, 3> fuses{};  // FUSE_EXTENDED, FUSE_HIGH, FUSE_LOW
@@ -92,8 +71,8 @@ struct Chip {
   Counters count;
 };
 
-// A new chip of `part`: erased, fuses from the table (or factory values) with SPIEN
-// programmed, lock open.
+// A new chip of `part`: erased, fuses as the Varn board ships it (or factory values)
+// with SPIEN programmed, lock open.
 void chip_init(Chip& chip, const SimPart& part, bool factory_fuses);
 
 // The extended fuse as the chip holds `value`: its unused bits read 1.
@@ -107,29 +86,34 @@ bool chip_debugwire(const Chip& chip);
 // programmed, or SPIEN unprogrammed (which only a state file can give it).
 bool chip_serial_programming_off(const Chip& chip);
 
-// Serial-programming instruction bytes (byte 1, and byte 2 where it selects).
-constexpr uint8_t OP_PROGRAMMING = 0xAC;  // with byte 2 below
-constexpr uint8_t OP2_ENABLE = 0x53;
-constexpr uint8_t OP2_CHIP_ERASE = 0x80;
-constexpr uint8_t OP2_WRITE_FUSE_LOW = 0xA0;
-constexpr uint8_t OP2_WRITE_FUSE_HIGH = 0xA8;
-constexpr uint8_t OP2_WRITE_FUSE_EXTENDED = 0xA4;
-constexpr uint8_t OP2_WRITE_LOCK = 0xE0;
-constexpr uint8_t OP_POLL_READY = 0xF0;
-constexpr uint8_t OP_LOAD_EXTENDED_ADDRESS = 0x4D;
-constexpr uint8_t OP_LOAD_PAGE_HIGH = 0x48;
-constexpr uint8_t OP_LOAD_PAGE_LOW = 0x40;
-constexpr uint8_t OP_WRITE_PAGE = 0x4C;
-constexpr uint8_t OP_READ_FLASH_HIGH = 0x28;
-constexpr uint8_t OP_READ_FLASH_LOW = 0x20;
-constexpr uint8_t OP_READ_EEPROM = 0xA0;
-constexpr uint8_t OP_WRITE_EEPROM = 0xC0;
-constexpr uint8_t OP_LOAD_EEPROM_PAGE = 0xC1;
-constexpr uint8_t OP_WRITE_EEPROM_PAGE = 0xC2;
-constexpr uint8_t OP_READ_LOCK_OR_HIGH = 0x58;  // byte 2: 0x00 lock, 0x08 high fuse
-constexpr uint8_t OP_READ_FUSE_LOW_OR_EXT = 0x50;  // byte 2: 0x00 low fuse, 0x08 extended
-constexpr uint8_t OP_READ_SIGNATURE = 0x30;
-constexpr uint8_t OP_READ_CALIBRATION = 0x38;
+// Serial-programming instruction bytes (byte 1, and byte 2 where it selects), from the
+// instruction table the programmer sends.
+constexpr uint8_t OP_PROGRAMMING = isp_code::PROGRAMMING_ENABLE.code[0];  // with byte 2 below
+constexpr uint8_t OP2_ENABLE = isp_code::PROGRAMMING_ENABLE.code[1];
+constexpr uint8_t OP2_CHIP_ERASE = isp_code::CHIP_ERASE.code[1];
+constexpr uint8_t OP2_WRITE_FUSE_LOW = isp_code::WRITE_FUSE_LOW.code[1];
+constexpr uint8_t OP2_WRITE_FUSE_HIGH = isp_code::WRITE_FUSE_HIGH.code[1];
+constexpr uint8_t OP2_WRITE_FUSE_EXTENDED = isp_code::WRITE_FUSE_EXTENDED.code[1];
+constexpr uint8_t OP2_WRITE_LOCK = isp_code::WRITE_LOCK.code[1];
+constexpr uint8_t OP_POLL_READY = isp_code::POLL_READY.code[0];
+constexpr uint8_t OP_LOAD_EXTENDED_ADDRESS = isp_code::LOAD_EXTENDED_ADDRESS.code[0];
+constexpr uint8_t OP_LOAD_PAGE_HIGH = isp_code::LOAD_PAGE_HIGH.code[0];
+constexpr uint8_t OP_LOAD_PAGE_LOW = isp_code::LOAD_PAGE_LOW.code[0];
+constexpr uint8_t OP_WRITE_PAGE = isp_code::WRITE_PAGE.code[0];
+constexpr uint8_t OP_READ_FLASH_HIGH = isp_code::READ_FLASH_HIGH.code[0];
+constexpr uint8_t OP_READ_FLASH_LOW = isp_code::READ_FLASH_LOW.code[0];
+constexpr uint8_t OP_READ_EEPROM = isp_code::READ_EEPROM.code[0];
+constexpr uint8_t OP_WRITE_EEPROM = isp_code::WRITE_EEPROM.code[0];
+constexpr uint8_t OP_LOAD_EEPROM_PAGE = isp_code::LOAD_EEPROM_PAGE.code[0];
+constexpr uint8_t OP_WRITE_EEPROM_PAGE = isp_code::WRITE_EEPROM_PAGE.code[0];
+// Byte 2 selects: 0x00 the lock, 0x08 the high fuse.
+constexpr uint8_t OP_READ_LOCK_OR_HIGH = isp_code::READ_LOCK.code[0];
+// Byte 2 selects: 0x00 the low fuse, 0x08 the extended fuse.
+constexpr uint8_t OP_READ_FUSE_LOW_OR_EXT = isp_code::READ_FUSE_LOW.code[0];
+constexpr uint8_t OP_READ_SIGNATURE = isp_code::READ_SIGNATURE.code[0];
+constexpr uint8_t OP_READ_CALIBRATION = isp_code::READ_CALIBRATION.code[0];
+static_assert(isp_code::READ_FUSE_HIGH.code[0] == OP_READ_LOCK_OR_HIGH &&
+              isp_code::READ_FUSE_EXTENDED.code[0] == OP_READ_FUSE_LOW_OR_EXT);
 
 // Decision made when the first three bytes are in, before the fourth is shifted.
 struct Decoded {

@@ -6,17 +6,9 @@
 #include <algorithm>
 #include <cstdlib>
 
-namespace io::sim {
+#include "clock_fuses.h"
 
-int clock_from_low_fuse(uint8_t low_fuse) {
-  switch (low_fuse) {
-    case 0xA7:
-    case 0xE7:
-    case 0xE0: return 20;
-    case 0xE2: return 8;
-    default: return 1;
-  }
-}
+namespace io::sim {
 
 VarnBoard::VarnBoard(const VarnSettings& settings, Trace* trace) : settings_(settings), trace_(trace) {
   chip_.fault = settings.fault;
@@ -205,7 +197,7 @@ void VarnBoard::byte_done(uint8_t value, double now_us) {
 
 std::string VarnBoard::describe() const {
   std::string text = "varn board with ";
-  text += chip_.part->name;
+  text += chip_.part->name();
   text += settings_.fast ? ", fast timing" : ", real timing";
   if (settings_.strict) text += ", strict";
   if (settings_.fault != Fault::none) text += ", fault";
@@ -225,7 +217,7 @@ void print_minimum(std::FILE* out, const char* key, double value) {
 
 void VarnBoard::write_report(std::FILE* out) {
   const Counters& c = chip_.count;
-  std::fprintf(out, "part=%s\n", settings_.fault == Fault::absent ? "none" : chip_.part->name);
+  std::fprintf(out, "part=%s\n", settings_.fault == Fault::absent ? "none" : chip_.part->name());
   // The RESET pin as the port left it: 1 when the target runs its own program.
   std::fprintf(out, "reset=%d\n", (lines_ & PIN_RESET) != 0 ? 1 : 0);
   std::fprintf(out, "instructions=%llu\n", static_cast<unsigned long long>(c.instructions));

@@ -38,9 +38,6 @@ struct VarnSettings {
 // Takes the board's own keys from `options`. False with a one-line message on a bad value.
 bool take_varn_settings(Options& options, VarnSettings& settings, std::string& message);
 
-// Target clock in MHz by the low fuse, as the programmer's reports read it.
-int clock_from_low_fuse(uint8_t low_fuse);
-
 // State file of the chip's memories, fuses and lock (format in docs/simulator.md).
 // `found` is false when the file does not exist yet; the chip is then a new one.
 bool load_chip_state(const std::string& path, const SimPart* wanted, bool factory_fuses, Chip& chip,

@@ -134,7 +134,7 @@ bool take_varn_settings(Options& options, VarnSettings& s, std::string& message)
 
 std::string chip_state_text(const Chip& chip) {
   char line[64];
-  std::string text = std::string(STATE_HEADER) + "\npart " + chip.part->name + "\n";
+  std::string text = std::string(STATE_HEADER) + "\npart " + chip.part->name() + "\n";
   std::snprintf(line, sizeof line, "fuses %02x %02x %02x\nlock %02x\n", chip.fuses[0], chip.fuses[1], chip.fuses[2],
                 chip.lock);
   text += line;
@@ -185,7 +185,7 @@ bool load_chip_state(const std::string& path, const SimPart* wanted, bool factor
       const SimPart* part = find_sim_part(a);
       if (!part || !b.empty()) return fail("unknown part " + a);
       if (wanted && wanted != part)
-        return fail("the chip is an " + std::string(part->name) + ", not an " + wanted->name);
+        return fail("the chip is an " + std::string(part->name()) + ", not an " + wanted->name());
       chip_init(chip, *part, factory_fuses);
       have_part = true;
       continue;

@@ -1,4 +1,4 @@
-#include "aux.h"
+#include "board_checks.h"
 
 #include <cstdio>
 #include <strings.h>

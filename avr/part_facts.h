@@ -1,0 +1,92 @@
+// The ATmega parts: one row per signature, with every fact the programmer and the
+// simulated board take from the data sheets. Fuse bytes are kept in the order the
+// programmer reads them into (extended, high, low); a part with two fuse bytes has no
+// extended fuse.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace avr {
+
+constexpr int FUSE_EXTENDED = 0;
+constexpr int FUSE_HIGH = 1;
+constexpr int FUSE_LOW = 2;
+constexpr int NO_FUSE = -1;
+
+// Where a fuse bit sits: a fuse byte (FUSE_EXTENDED, FUSE_HIGH, FUSE_LOW) and its mask,
+// or NO_FUSE where the part lacks the bit. A fuse bit is programmed when it reads 0.
+struct FuseBitAt {
+  int fuse;
+  uint8_t mask;
+  constexpr bool exists() const { return fuse != NO_FUSE; }
+};
+constexpr FuseBitAt NONE{NO_FUSE, 0};
+constexpr FuseBitAt high(int bit) { return {FUSE_HIGH, static_cast<uint8_t>(1u << bit)}; }
+constexpr FuseBitAt ext(int bit) { return {FUSE_EXTENDED, static_cast<uint8_t>(1u << bit)}; }
+
+using FuseBytes = std::array<uint8_t, 3>;  // extended, high, low
+
+struct Part {
+  // The part's own names, the first the one printed; several where parts share a
+  // signature (the A variants). Lookup by name takes any of them, in any case.
+  std::array<const char*, 3> names;
+  std::array<uint8_t, 3> signature;
+  uint32_t flash_bytes;
+  uint32_t flash_page_bytes;
+  uint32_t eeprom_bytes;
+  uint32_t eeprom_page_bytes;  // an EEPROM page over the serial interface; 0: byte writes only
+  int fuse_bytes;              // 2: no extended fuse
+  FuseBytes factory_fuses;     // as shipped; a missing extended fuse reads FF
+  // The fuses the Varn board gives its chips, which its programmer compares and
+  // writes: the first `board_fuse_count` of them (the ATmega32's two leave out the
+  // low fuse; the ATmega16's three include an extended fuse the chip lacks).
+  int board_fuse_count;
+  FuseBytes board_fuses;
+  // Bits with no fuse behind them ("-" in the data sheet): they read 1 whatever is
+  // written. A missing extended fuse has none: nothing is known of what it reads.
+  FuseBytes unused_bits;
+  // Longest busy time of each operation (tWD_FLASH, tWD_EEPROM, tWD_ERASE, tWD_FUSE).
+  uint32_t flash_write_us;
+  uint32_t eeprom_write_us;
+  uint32_t erase_us;
+  uint32_t fuse_write_us;
+  bool load_extended_address;  // flash beyond 128 KiB takes Load Extended Address
+  // RSTDISBL and DWEN, programmed, take the RESET pin from serial programming (it
+  // becomes an I/O pin or the debugWIRE line) and only a high-voltage programmer brings
+  // it back. SPIEN can't be changed over the serial interface. JTAGEN and OCDEN leave
+  // serial programming alone.
+  FuseBitAt rstdisbl;
+  FuseBitAt dwen;
+  FuseBitAt spien;
+  FuseBitAt jtagen;
+  FuseBitAt ocden;
+
+  constexpr const char* name() const { return names[0]; }
+  constexpr uint8_t extended_used_bits() const {
+    return fuse_bytes < 3 ? 0 : static_cast<uint8_t>(~unused_bits[FUSE_EXTENDED]);
+  }
+};
+
+// The rows, in the order of the programmer's device table (its row index is part of
+// its interface: the ATmega32 is row 1).
+// clang-format off
+inline constexpr Part PARTS[] = {
+  // names                          signature           flash   page eeprom page fuses factory            board                      unused            tWD: flash eeprom erase fuse  4D     RSTDISBL DWEN     SPIEN    JTAGEN   OCDEN
+  {{"ATmega16", "ATmega16A"},      {0x1E, 0x94, 0x03},  16384, 128,  512,  4,   2, {0xFF, 0x99, 0xE1}, 3, {0xD4, 0xD9, 0xD4}, {0x00, 0x00, 0x00}, 4500,  9000,  9000, 4500, false, NONE,    NONE,    high(5), high(6), high(7)},
+  {{"ATmega32", "ATmega32A"},      {0x1E, 0x95, 0x02},  32768, 128, 1024,  4,   2, {0xFF, 0x99, 0xE1}, 2, {0xD9, 0xE4, 0xFF}, {0x00, 0x00, 0x00}, 4500,  9000,  9000, 4500, false, NONE,    NONE,    high(5), high(6), high(7)},
+  {{"ATmega48"},                   {0x1E, 0x92, 0x05},   4096,  64,  256,  4,   3, {0xFF, 0xDF, 0x62}, 3, {0xFF, 0xFF, 0xFF}, {0xFE, 0x00, 0x00}, 4500,  3600, 45000, 4500, false, high(7), high(6), high(5), NONE,    NONE},
+  {{"ATmega88"},                   {0x1E, 0x93, 0x0A},   8192,  64,  512,  4,   3, {0xF9, 0xDF, 0x62}, 3, {0xF9, 0xDF, 0xE2}, {0xF8, 0x00, 0x00}, 4500,  3600,  9000, 4500, false, high(7), high(6), high(5), NONE,    NONE},
+  {{"ATmega168"},                  {0x1E, 0x94, 0x06},  16384, 128,  512,  4,   3, {0xF9, 0xDF, 0x62}, 3, {0xF9, 0xDF, 0xE2}, {0xF8, 0x00, 0x00}, 4500,  3600,  9000, 4500, false, high(7), high(6), high(5), NONE,    NONE},
+  {{"ATmega644", "ATmega644A"},    {0x1E, 0x96, 0x09},  65536, 256, 2048,  8,   3, {0xFF, 0x99, 0x62}, 3, {0xFF, 0xD9, 0xE7}, {0xF8, 0x00, 0x00}, 4500,  9000, 55000, 9000, false, NONE,    NONE,    high(5), high(6), high(7)},
+  {{"ATmega128", "ATmega128A"},    {0x1E, 0x97, 0x02}, 131072, 256, 4096,  0,   3, {0xFD, 0x99, 0xE1}, 3, {0xFF, 0xCB, 0x8F}, {0xFC, 0x00, 0x00}, 5000, 10000, 10000, 4500, false, NONE,    NONE,    high(5), high(6), high(7)},
+};
+// clang-format on
+
+// Null when no row has the signature, or the name (any of a row's names, any case).
+const Part* find_part(uint8_t signature0, uint8_t signature1, uint8_t signature2);
+const Part* find_part(std::string_view name);
+bool part_has_name(const Part& part, std::string_view name);
+
+}  // namespace avr
