@@ -20,6 +20,7 @@
 
 #include "isp.h"
 #include "link.h"
+#include "part_facts.h"
 #include "parts.h"
 #include "port.h"
 #include "settings.h"
@@ -49,19 +50,10 @@ constexpr long GIVEN_KHZ_MAX = 10000;
 
 bool shortened = false;
 
-// Until the parts' rows carry it: how the low fuse names the clock, by family.
+// The clock the low fuse names on the identified part, 0 where it names none.
 double named_clock_mhz(const AvrPart& part, uint8_t low) {
-  const std::string_view name(part.name);
-  const bool ckdiv8_family = name == "ATmega48" || name == "ATmega88" || name == "ATmega168" || name == "ATmega644";
-  const uint8_t cksel = low & 0x0F;
-  if (ckdiv8_family) return cksel == 0x2 ? ((low & 0x80) ? 8 : 1) : 0;
-  switch (cksel) {
-    case 0x1: return 1;
-    case 0x2: return 2;
-    case 0x3: return 4;
-    case 0x4: return 8;
-    default: return 0;
-  }
+  const avr::Part* facts = avr::find_part(part.signature[0], part.signature[1], part.signature[2]);
+  return facts ? avr::named_clock_mhz(facts->clock_source, low) : 0;
 }
 
 int64_t standard_phase_ns() { return std::min(STANDARD_TIMING.low_ns * 2, STANDARD_TIMING.send_high_ns); }

@@ -7,6 +7,8 @@
 // clock keeps the same order with shorter waits (isp_timing).
 #include "link.h"
 
+#include <cstddef>
+
 #include "delay.h"
 #include "hardware.h"
 #include "port.h"
