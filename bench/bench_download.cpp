@@ -203,6 +203,7 @@ Outcome download(const std::string& program, const std::string& clock, const std
                  const std::vector<uint8_t>& data) {
   std::remove("chip.txt");
   const std::string lpt1 = "sim:part=ATmega644,strict=1,state=chip.txt,report=report.txt," + board;
+  std::fflush(stdout);  // the child's stdout must not carry this program's buffer
   const auto start = std::chrono::steady_clock::now();
   const pid_t child = fork();
   if (child == 0) {

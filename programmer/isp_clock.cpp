@@ -56,7 +56,17 @@ double named_clock_mhz(const AvrPart& part, uint8_t low) {
   return facts ? avr::named_clock_mhz(facts->clock_source, low) : 0;
 }
 
-int64_t standard_phase_ns() { return std::min(STANDARD_TIMING.low_ns * 2, STANDARD_TIMING.send_high_ns); }
+// The shortest phase of the standard timing: SCK high in a send (it stays low for
+// two waits).
+int64_t standard_phase_ns() { return STANDARD_TIMING.send_high_ns; }
+
+// Each SCK phase at least this long for a chip at `mhz`, by the data sheets' rule
+// (more than 2 clock cycles, 3 from 12 MHz up) with RULE_MARGIN; the standard timing
+// at most, which every chip from 1 MHz takes.
+int64_t rule_phase_ns(double mhz) {
+  const double cycles = mhz >= 12 ? 3 : 2;
+  return std::min(static_cast<int64_t>(std::ceil(cycles * 1000 / mhz * RULE_MARGIN)), standard_phase_ns());
+}
 
 // What the probe compares: every byte the chip answers that no program changes.
 struct Identity {
@@ -113,17 +123,13 @@ int64_t fastest_right(const Identity& reference) {
 
 }  // namespace
 
-int64_t rule_phase_ns(double mhz) {
-  const double cycles = mhz >= 12 ? 3 : 2;
-  return static_cast<int64_t>(std::ceil(cycles * 1000 / mhz * RULE_MARGIN));
-}
-
 bool shorten_isp_clock(const AvrPart& part) {
   restore_standard_clock();
   // A board that checks no timing lets the waits run on the loop figure alone: no
   // clock there means anything, and none is probed.
   if (clock_setting.mode == ClockMode::STANDARD || port_allows_short_waits()) return false;
   const Identity reference = read_identity();
+  if (!std::equal(reference.signature, reference.signature + 3, part.signature)) return false;
   const double named_mhz = named_clock_mhz(part, reference.fuses[2]);
   const int64_t floor_ns = named_mhz > 0 ? rule_phase_ns(named_mhz) : 0;
   int64_t phase = 0;

@@ -27,7 +27,3 @@ bool shorten_isp_clock(const AvrPart& part);
 // The standard timing again; true when the clock was shorter.
 bool restore_standard_clock();
 bool isp_clock_shortened();
-
-// Each SCK phase at least this long for a chip at `mhz`, by the data sheets' rule
-// (more than 2 clock cycles, 3 from 12 MHz up) with the margin this programmer keeps.
-int64_t rule_phase_ns(double mhz);

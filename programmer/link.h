@@ -16,10 +16,12 @@ struct IspTiming {
   int64_t low_ns;
   int64_t send_high_ns;
   int64_t sample_high_ns;
+  bool only_changes;  // a line already at its level is not written again
 };
 extern const IspTiming STANDARD_TIMING;
 extern IspTiming isp_timing;  // the waits in use; STANDARD_TIMING unless a download shortens them
-// Waits that make every SCK phase last at least `phase_ns`, with no lead-in.
+// Waits that make every SCK phase last at least `phase_ns`, with no lead-in, and
+// only the calls that change a line.
 IspTiming timing_for_phase(int64_t phase_ns);
 
 void set_cable_line(int line, int level);
