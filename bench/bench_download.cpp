@@ -41,6 +41,7 @@
 #include "delay.h"
 #include "delay_hooks.h"
 #include "flows.h"
+#include "isp_clock.h"
 #include "link.h"
 #include "parts.h"
 #include "port.h"
@@ -114,6 +115,7 @@ int waits_section() {
   }
   init_part_table();
   reset_settings();
+  clock_setting = {ClockMode::STANDARD, 0};  // the waits of the standard timing, as measured before
   settings.hex_extended_record_type = 4;
   raise_reset_line();
   target_released = 1;

@@ -21,16 +21,37 @@ constexpr uint8_t CONTROL_REVERSE = 0x20;
 // The register block of a port: data, status, control.
 constexpr unsigned PORT_REGISTER_COUNT = 3;
 
+// Every backend goes through the register copies here (io.cpp): while the program
+// holds the port nobody else writes it, so data and control are read from copies of
+// what was last written, a bit change costs one write and no read, and only the status
+// register, whose lines the board drives, is read from the port.
 class Backend {
  public:
   virtual ~Backend() = default;
-  virtual uint8_t read(Register reg) = 0;
-  virtual void write(Register reg, uint8_t value) = 0;
+  uint8_t read(Register reg);
+  // Data takes the whole byte; control only its four line bits, the others keep what
+  // the port had at the open. Status carries inputs only: a write does nothing, as on
+  // a PC. The copy changes only when the port took the write.
+  void write(Register reg, uint8_t value);
   // False once the port stopped answering (a device gone mid-run); error() says why.
   virtual bool ok() const { return true; }
   virtual std::string error() const { return {}; }
   // True only for a simulated board that checks no timing: waits may then be short.
   virtual bool waits_may_be_short() const { return false; }
+
+ protected:
+  // `data` and `control`: the registers as the port holds them once it is opened.
+  Backend(uint8_t data, uint8_t control) : data_(data), control_(control) {}
+  // The copy of the data or control register: what the port holds now.
+  uint8_t held(Register reg) const { return reg == REG_CONTROL ? control_ : data_; }
+
+ private:
+  virtual uint8_t read_status() = 0;
+  // Puts `value` into the data or control register; false when the port refused it.
+  virtual bool write_register(Register reg, uint8_t value) = 0;
+
+  uint8_t data_;
+  uint8_t control_;
 };
 
 // Opens the port that the LPT1 setting names. On failure returns null and puts one

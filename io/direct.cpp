@@ -4,9 +4,8 @@
 // (0xD010 and the like).
 //
 // The registers are the PC's own, so the status and control views need no
-// translation. Data and control are kept in shadow copies: on an ISA-speed port an
-// in instruction costs about a microsecond, and the shadow makes a bit change one
-// out. Status is always read from the port.
+// translation. On an ISA-speed port an in instruction costs about a microsecond: the
+// register copies (backend.h) make a bit change one out.
 //
 // An ECP port has an extended control register (ECR) 0x400 above its base, whose top
 // three bits choose the mode. In a FIFO mode (parallel-port FIFO, ECP, test) the data
@@ -115,7 +114,7 @@ int enter_standard_mode(uint16_t base, uint8_t control) {
 class DirectBackend final : public Backend {
  public:
   DirectBackend(uint16_t base, uint8_t data, uint8_t control, int old_ecr)
-      : base_(base), data_(data), control_(control), old_ecr_(old_ecr) {}
+      : Backend(data, control), base_(base), old_ecr_(old_ecr) {}
 
   DirectBackend(const DirectBackend&) = delete;
   DirectBackend& operator=(const DirectBackend&) = delete;
@@ -132,34 +131,15 @@ class DirectBackend final : public Backend {
     port_sys.ioperm(base_, PORT_REGISTER_COUNT, 0);
   }
 
-  uint8_t read(Register reg) override {
-    switch (reg) {
-      case REG_DATA:
-        return data_;
-      case REG_CONTROL:
-        return control_;
-      case REG_STATUS:
-        return port_sys.inb(static_cast<uint16_t>(base_ + REG_STATUS));
-    }
-    return 0;
-  }
-
-  void write(Register reg, uint8_t value) override {
-    if (reg == REG_DATA) {
-      data_ = value;
-      port_sys.outb(base_, value);
-    } else if (reg == REG_CONTROL) {
-      // Only the four line bits follow the program; interrupt enable and direction
-      // keep what the port had.
-      control_ = static_cast<uint8_t>((control_ & ~CONTROL_LINES) | (value & CONTROL_LINES));
-      port_sys.outb(static_cast<uint16_t>(base_ + REG_CONTROL), control_);
-    }
-  }
-
  private:
+  uint8_t read_status() override { return port_sys.inb(static_cast<uint16_t>(base_ + REG_STATUS)); }
+
+  bool write_register(Register reg, uint8_t value) override {
+    port_sys.outb(static_cast<uint16_t>(base_ + reg), value);
+    return true;
+  }
+
   uint16_t base_;
-  uint8_t data_;
-  uint8_t control_;
   int old_ecr_;  // -1: no ECR
 };
 

@@ -125,6 +125,18 @@ uint8_t mask_of(char bit) { return static_cast<uint8_t>(1u << (static_cast<unsig
 
 namespace io {
 
+uint8_t Backend::read(Register reg) {
+  if (reg == REG_STATUS) return read_status();
+  return held(reg);
+}
+
+void Backend::write(Register reg, uint8_t value) {
+  if (reg == REG_STATUS) return;
+  if (reg == REG_CONTROL) value = static_cast<uint8_t>((control_ & ~CONTROL_LINES) | (value & CONTROL_LINES));
+  if (!write_register(reg, value)) return;
+  (reg == REG_CONTROL ? control_ : data_) = value;
+}
+
 std::unique_ptr<Backend> open_backend(const char* setting, std::string& message) {
   std::string text = setting ? setting : "";
   if (text.empty()) return open_ppdev("/dev/parport0", message);

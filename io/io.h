@@ -7,7 +7,7 @@
 // number 0 to 7.
 #pragma once
 
-#include "../common/port_call.h"
+#include "port_call.h"
 
 #ifdef __cplusplus
 extern "C" {

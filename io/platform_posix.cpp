@@ -7,8 +7,8 @@
 #include <cstring>
 #include <fstream>
 
-#include "../common/tsc.h"
 #include "platform.h"
+#include "tsc.h"
 
 namespace io {
 

@@ -11,17 +11,16 @@
 // Claiming the port (PPCLAIM) loads the state the parport core keeps for our newly
 // registered device into the control register: 0x0C (Strobe, AutoFeed and Init high,
 // SelectIn low), whatever the lines were before. The data register is not written.
-// The shadow copies start from the values right after the claim; a program that
-// cares what its control lines do at start-up writes them as its first operation
+// The register copies (backend.h) start from the values right after the claim; a
+// program that cares what its control lines do at start-up writes them as its first operation
 // (pavolt puts its all-off value there in one write). At the release the lines keep
 // what the program last wrote: a target that varnprog let out of reset stays
 // running, and the stepper lines hold their last state, as they would on a port the
 // program simply stopped writing.
 //
-// Each port operation is a system call of about a microsecond. The data and control
-// registers are kept in shadow copies (while we hold the claim no other client
-// writes the port), so the read-modify-write of a bit costs one ioctl, not two; only
-// the status register, whose lines the board drives, is read from the port.
+// Each port operation is a system call of about a microsecond: the register copies
+// make the read-modify-write of a bit one ioctl, not two (while we hold the claim no
+// other client writes the port).
 #include <sys/ioctl.h>
 #include <linux/ppdev.h>
 
@@ -90,7 +89,7 @@ std::string open_failure(const std::string& device, Stage stage, int err) {
 class PpdevBackend final : public Backend {
  public:
   PpdevBackend(std::string device, int fd, uint8_t data, uint8_t control)
-      : device_(std::move(device)), fd_(fd), data_(data), control_(control) {}
+      : Backend(data, control), device_(std::move(device)), fd_(fd) {}
 
   PpdevBackend(const PpdevBackend&) = delete;
   PpdevBackend& operator=(const PpdevBackend&) = delete;
@@ -102,35 +101,22 @@ class PpdevBackend final : public Backend {
     port_sys.close(fd_);
   }
 
-  uint8_t read(Register reg) override {
-    switch (reg) {
-      case REG_DATA:
-        return data_;
-      case REG_CONTROL:
-        return control_;
-      case REG_STATUS: {
-        uint8_t status = 0;
-        if (!call(PPRSTATUS, "PPRSTATUS", &status)) return 0;
-        return status;
-      }
-    }
-    return 0;
-  }
-
-  void write(Register reg, uint8_t value) override {
-    if (reg == REG_DATA) {
-      if (call(PPWDATA, "PPWDATA", &value)) data_ = value;
-    } else if (reg == REG_CONTROL) {
-      uint8_t lines = static_cast<uint8_t>(value & CONTROL_LINES);
-      if (call(PPWCONTROL, "PPWCONTROL", &lines)) control_ = lines;
-    }
-    // The status register carries inputs only; writing it does nothing, as on a PC.
-  }
-
   bool ok() const override { return error_.empty(); }
   std::string error() const override { return error_; }
 
  private:
+  uint8_t read_status() override {
+    uint8_t status = 0;
+    if (!call(PPRSTATUS, "PPRSTATUS", &status)) return 0;
+    return status;
+  }
+
+  // Control holds only the four line bits here: the view starts from them.
+  bool write_register(Register reg, uint8_t value) override {
+    if (reg == REG_DATA) return call(PPWDATA, "PPWDATA", &value);
+    return call(PPWCONTROL, "PPWCONTROL", &value);
+  }
+
   // One ioctl. The first failure is the one reported; libio then ends the run, and
   // only the program's exit handlers try the port again, as far as it answers.
   bool call(unsigned long request, const char* name, void* arg) {
@@ -144,8 +130,6 @@ class PpdevBackend final : public Backend {
 
   std::string device_;
   int fd_;
-  uint8_t data_;
-  uint8_t control_;
   std::string error_;
 };
 

@@ -1,8 +1,10 @@
 // A file written in full under a temporary name in the folder of its target and then
 // renamed over it, so a failed or interrupted write never destroys the old file. The
 // target is what the name is: a link is followed (the link stays), the old file's
-// mode (and owner, where the system lets this process give it) carry over, and a name
-// that is no regular file (a device, a FIFO, standard output) is written in place.
+// mode (and owner and group, where the system lets this process give them) carry over,
+// a file of several hard links keeps them, a file the process may not write is refused,
+// and a name that is no regular file (a device, a FIFO, standard output) is written in
+// place.
 #pragma once
 #include <cstdio>
 #include <string>
@@ -12,6 +14,7 @@ struct ReplacementFile {
   std::string temp_path;
   std::string path;       // the file that is replaced, after the links
   bool in_place = false;  // written straight to the name: nothing to rename
+  bool copy_back = false; // the finished text is copied into `path`, whose hard links stay
 };
 
 // Creates the temporary file beside the file `path` leads to, or opens a name that is

@@ -1,7 +1,13 @@
 // POSIX side of file replacement. The name is written as what it is:
 //  - a regular file (through any symbolic links) is replaced in one step: a new file
 //    made with mkstemp in the folder of the file the links lead to, given the old
-//    file's owner and mode, then rename(2)d over it; the links stay as they are;
+//    file's owner, group and mode, then rename(2)d over it; the links stay as they are;
+//  - a regular file with more than one hard link would lose the others to a rename:
+//    the new text is written in full under the temporary name as well, and then
+//    copied into the file itself, which keeps its inode and so every link, owner and
+//    mode; should that copy fail, the temporary file is kept and named;
+//  - a file this process may not write is refused (EACCES), as the shell's > refuses
+//    it, even where the folder would let a rename replace it;
 //  - anything else (a FIFO, a terminal, /dev/null, the program's own standard output
 //    or error, a file reached only through /proc) is written in place: there is no
 //    old file to keep there, and a rename would put a regular file in its place.
@@ -34,7 +40,31 @@ void give_usual_mode(int fd) {
 // that stays this process's own keeps no set-id bit meant for another owner.
 void give_old_owner_and_mode(int fd, const struct stat& old) {
   const bool owner_kept = fchown(fd, old.st_uid, old.st_gid) == 0;
+  if (!owner_kept && fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+    // Not a group of this user's either: the new file keeps the folder's.
+  }
   (void)fchmod(fd, old.st_mode & (owner_kept ? 07777 : 0777));
+}
+
+// Copies the finished temporary file into the file at `path`, in place.
+bool copy_into(const std::string& from, const std::string& path) {
+  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  const int out = in < 0 ? -1 : open(path.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC);
+  bool ok = in >= 0 && out >= 0;
+  char buffer[1 << 16];
+  for (ssize_t n; ok && (n = read(in, buffer, sizeof buffer)) != 0;) {
+    ok = n > 0 || errno == EINTR;
+    for (ssize_t done = 0; ok && n > 0 && done < n;) {
+      const ssize_t w = write(out, buffer + done, static_cast<size_t>(n - done));
+      ok = w > 0 || (w < 0 && errno == EINTR);
+      if (w > 0) done += w;
+    }
+  }
+  const int error = errno;
+  if (out >= 0) ok = fsync(out) == 0 && close(out) == 0 && ok;
+  if (in >= 0) close(in);
+  errno = error;
+  return ok;
 }
 
 bool same_file(const struct stat& a, const struct stat& b) {
@@ -93,6 +123,7 @@ bool replacement_open(ReplacementFile& r, const char* path) {
   r.temp_path.clear();
   r.file = nullptr;
   r.in_place = false;
+  r.copy_back = false;
   if (r.path.empty()) {
     errno = ENOENT;
     return false;
@@ -118,6 +149,8 @@ bool replacement_open(ReplacementFile& r, const char* path) {
     r.path = path;
     return open_in_place(r, open(path, O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC));
   }
+  if (exists && faccessat(AT_FDCWD, r.path.c_str(), W_OK, AT_EACCESS) != 0) return false;
+  r.copy_back = exists && old.st_nlink > 1;
   std::string pattern = r.path + ".new-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
@@ -150,9 +183,20 @@ bool replacement_commit(ReplacementFile& r) {
   ok = fsync(fileno(r.file)) == 0 && ok;
   ok = std::fclose(r.file) == 0 && ok;
   r.file = nullptr;
+  forget_on_interrupt();  // from here the temporary file holds the whole new text
+  if (ok && r.copy_back) {
+    if (copy_into(r.temp_path, r.path)) {
+      unlink(r.temp_path.c_str());
+      return true;
+    }
+    const int error = errno;
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: the new text is kept in %s\n", r.path.c_str(), r.temp_path.c_str());
+    errno = error;
+    return false;
+  }
   if (ok) ok = std::rename(r.temp_path.c_str(), r.path.c_str()) == 0;
   if (!ok) unlink(r.temp_path.c_str());
-  forget_on_interrupt();
   return ok;
 }
 

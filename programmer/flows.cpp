@@ -10,12 +10,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "hardware.h"
 
 #include "elf.h"
 #include "hex.h"
 #include "image.h"
+#include "interrupt.h"
 #include "isp.h"
 #include "isp_clock.h"
 #include "link.h"
@@ -28,6 +30,16 @@ namespace {
 
 void store_name(char* field, const char* name) {
   std::snprintf(field, FILE_NAME_CAPACITY, "%s", name);
+}
+
+// A download's file name; a '!' after it forces an ELF file built for another device
+// onto the identified part, as it forces a fuse write past the lock-out guard.
+bool download_forced = false;
+void store_download_name(const char* name) {
+  store_name(settings.download_file_name, name);
+  const size_t length = std::strlen(settings.download_file_name);
+  download_forced = length > 0 && settings.download_file_name[length - 1] == '!';
+  if (download_forced) settings.download_file_name[length - 1] = '\0';
 }
 
 bool target_known() { return current_part >= 0 && current_part < part_count; }
@@ -43,17 +55,27 @@ bool open_download() {
   download_stream = std::fopen(settings.download_file_name, "rb");
   if (download_stream != nullptr) return true;
   const int error = errno;
+  check_interrupt();  // the open of a FIFO without a writer waits until Ctrl-C
   std::printf("Can't open download file\n");
   note_file_failure(settings.download_file_name, error);
   return false;
 }
 
 // The reader's result, or -1 when the reader refused the file. The first byte tells
-// an ELF file from an Intel HEX file; an ELF file gives the bytes of `memory`.
-int load_download(ElfMemory memory) {
+// an ELF file from an Intel HEX file; an ELF file gives the bytes of `memory`. The file
+// is bounded by that memory of the identified part, or by the image for ld.
+int load_download(ElfMemory memory, bool for_part = true) {
+  DownloadTarget target;
+  target.forced = download_forced;
+  if (for_part && target_known()) {
+    target.part = &part_table[current_part];
+    target.capacity = memory == ELF_FLASH ? target.part->flash_bytes : target.part->eeprom_bytes;
+    target.memory = memory == ELF_FLASH ? "flash" : "EEPROM";
+  }
   const int first = std::fgetc(download_stream);
+  check_interrupt();
   if (first != EOF) std::ungetc(first, download_stream);
-  const int length = first == ELF_FIRST_BYTE ? load_elf_file(memory) : load_hex_file();
+  const int length = first == ELF_FIRST_BYTE ? load_elf_file(memory, target) : load_hex_file(target);
   if (length < 0) note_failure();
   return length;
 }
@@ -91,8 +113,10 @@ bool erase_chip(const AvrPart& part) {
   std::printf("Erase chip\n");
   char text[64];
   const char* left = nullptr;
-  if (isp_wait_ready() == 0 && (left = erase_left(part, text, sizeof text)) == nullptr) return true;
-  std::printf("Error - Erase chip timeout\n");
+  const bool ready = isp_wait_ready() == 0;
+  if (ready && (left = erase_left(part, text, sizeof text)) == nullptr) return true;
+  // A chip that answered in time but kept its lock or its program did not time out.
+  std::printf(ready ? "Error - Erase chip failed\n" : "Error - Erase chip timeout\n");
   if (left) {
     std::fflush(stdout);
     std::fprintf(stderr, "The chip erase did not take: %s - nothing programmed\n", left);
@@ -204,7 +228,7 @@ bool verify_whole_memory(bool flash, int size, int loaded) {
 }  // namespace
 
 void download_flash(const char* name) {
-  store_name(settings.download_file_name, name);
+  store_download_name(name);
   if (target_released == 1) identify_target();
   if (!target_known()) {
     refuse_unknown_target("download");
@@ -236,7 +260,7 @@ void download_all(const char* name) {
     release_target();
     std::printf("Reset %d: ", p);
     check_target();
-    store_name(settings.download_file_name, name);
+    store_download_name(name);
     if (!target_known()) {
       refuse_unknown_target("download");
       reset_settings();
@@ -259,7 +283,7 @@ void download_all(const char* name) {
 }
 
 void download_eeprom(const char* name) {
-  store_name(settings.download_file_name, name);
+  store_download_name(name);
   if (target_released == 1) identify_target();
   if (!target_known()) {
     refuse_unknown_target("download");
@@ -285,9 +309,9 @@ void download_eeprom(const char* name) {
 // Fills the load image only. With verification off the settings stay as they are,
 // 'n' included.
 void load_only(const char* name) {
-  store_name(settings.download_file_name, name);
+  store_download_name(name);
   if (!open_download()) return;
-  load_download(ELF_FLASH);
+  load_download(ELF_FLASH, false);
   if (verifying()) reset_settings();
 }
 

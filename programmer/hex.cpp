@@ -18,9 +18,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <string>
 
 #include "file_replace.h"
 #include "image.h"
+#include "interrupt.h"
+#include "parts.h"
 #include "settings.h"
 
 std::FILE* download_stream = nullptr;
@@ -47,20 +50,28 @@ constexpr char lower_digits[] = "0123456789abcdef";
 // Buffered reading of download_stream; a 1 MiB file goes through in 16 refills.
 unsigned char input_buffer[1 << 16];
 
+// The most text a HEX file needs for a memory of `capacity` bytes: a record of one
+// byte, line end included, takes 15 characters; 64 KiB more leave room for comments.
+uint64_t text_limit(int capacity) { return uint64_t{16} * static_cast<uint64_t>(capacity) + (64 << 10); }
+
 struct Source {
   std::FILE* file;
   size_t pos = 0;
   size_t end = 0;
+  uint64_t before = 0;  // characters of the refills before the current one
   int line = 1;  // line of the character read last
 
   int next() {
     if (pos == end) {
+      before += end;
       end = std::fread(input_buffer, 1, sizeof input_buffer, file);
+      check_interrupt();  // a read of a FIFO or terminal returns early for Ctrl-C
       pos = 0;
       if (end == 0) return EOF;
     }
     return input_buffer[pos++];
   }
+  uint64_t read() const { return before + pos; }
 };
 
 enum FieldResult { FIELD_OK, FIELD_NOT_HEX, FIELD_CUT_SHORT };
@@ -99,7 +110,7 @@ void check_sum(int line, unsigned sum, unsigned checksum) {
 unsigned address_sum(unsigned address) { return (address >> 8) + (address & 0xFF); }
 
 // One record after its ':'. Returns 1 to go on, -1 when the file is refused.
-int read_record(Source& in, uint64_t& base, int64_t& result) {
+int read_record(Source& in, const DownloadTarget& target, uint64_t& base, int64_t& result) {
   const int line = in.line;
   unsigned count = 0, address = 0, type = 0;
   FieldResult r = read_field(in, 2, count);
@@ -128,10 +139,9 @@ int read_record(Source& in, uint64_t& base, int64_t& result) {
       // Offsets run on linearly from the base, past 0xFFFF within one record too.
       const uint64_t first = base + address;
       const uint64_t end = first + count;
-      if (end > static_cast<uint64_t>(IMAGE_SIZE)) {
-        char reason[96];
-        std::snprintf(reason, sizeof reason, "data up to 0x%llx beyond the %d-byte image",
-                      static_cast<unsigned long long>(end), IMAGE_SIZE);
+      if (end > static_cast<uint64_t>(std::min(target.capacity, IMAGE_SIZE))) {
+        char reason[112];
+        beyond_reason(target, end, reason, sizeof reason);
         return refuse(line, reason);
       }
       check_sum(line, sum, checksum);
@@ -205,16 +215,37 @@ bool open_output(ReplacementFile& out, const char* path) {
 
 }  // namespace
 
-int load_hex_file() {
+namespace {
+
+// "the 4096-byte flash of the ATmega48", or "the 364000-byte image" without a part.
+std::string memory_text(const DownloadTarget& target) {
+  std::string text = "the " + std::to_string(target.capacity) + "-byte " + target.memory;
+  return target.part ? text + " of the " + target.part->name : text;
+}
+
+}  // namespace
+
+void beyond_reason(const DownloadTarget& target, uint64_t end, char* text, size_t size) {
+  std::snprintf(text, size, "data up to 0x%llx beyond %s", static_cast<unsigned long long>(end),
+                memory_text(target).c_str());
+}
+
+int load_hex_file(const DownloadTarget& target) {
   if (download_stream == nullptr) return -1;
   fill_load_image(settings.fill_char);
   Source in{download_stream};
+  const uint64_t limit = text_limit(target.capacity);
   uint64_t base = 0;
   int64_t result = -1;  // -1 until the first record
   int status = 1;
   for (int c; status == 1 && (c = in.next()) != EOF;) {
     if (c == '\n') ++in.line;
-    else if (c == ':') status = read_record(in, base, result);
+    else if (c == ':') status = read_record(in, target, base, result);
+    if (status == 1 && in.read() > limit) {
+      std::printf("%s: over %llu bytes, more than a HEX file for %s needs - download refused\n",
+                  settings.download_file_name, static_cast<unsigned long long>(limit), memory_text(target).c_str());
+      status = -1;
+    }
   }
   if (status == 1 && std::ferror(download_stream)) {
     const int error = errno;  // a folder opens for reading and fails at the first read

@@ -14,6 +14,7 @@
 #include "parts.h"
 #include "progress.h"
 #include "settings.h"
+#include "terminal.h"
 
 uint8_t load_image[IMAGE_SIZE];
 uint8_t readback_image[IMAGE_SIZE];
@@ -24,12 +25,27 @@ namespace {
 // here keeps a stray caller from walking off the static arrays.
 int clamp_length(int length) { return std::clamp(length, 0, IMAGE_SIZE); }
 
+// The bytes of the whole words that hold `length` bytes: the flash loops' last count.
+int whole_words_of(int length) { return length + (length & 1); }
+
 bool page_size_known(int page_words) {
   return page_words == 32 || page_words == 64 || page_words == 128;
 }
 
 bool all_erased(int from, int to) {
   return std::all_of(load_image + from, load_image + to, [](uint8_t b) { return b == 0xFF; });
+}
+
+// The flash jobs' counters ("Bytes written to target: 292  \r"): every step where a
+// person watches the line rewrite itself; to a pipe or a file only the last value,
+// once, instead of a piece for every word (65536 of them for 128 KiB).
+struct Counter {
+  const char* label;
+  int last;
+  bool every = output_is_terminal();
+};
+void print_counter(const Counter& c, int count) {
+  if (count == c.last || c.every) std::printf("%s%ld  \r", c.label, static_cast<long>(count));
 }
 
 }  // namespace
@@ -51,16 +67,16 @@ int write_flash(int part, int length, bool erased) {
 
   isp_load_extended_address(0);
   progress_begin("Bytes written to target: ", length, true);
+  const Counter counter{"Bytes written to target: ", whole_words_of(length)};
   for (int i = 0; i < length; i += 2) {
     const unsigned offset = static_cast<unsigned>((i / 2) % page_words);
-    // An odd length's last word takes its high byte from load_image[length].
-    if (offset == 0) blank = erased && all_erased(i, std::min(i + 2 * page_words, length + (length & 1)));
+    if (offset == 0) blank = erased && all_erased(i, std::min(i + 2 * page_words, whole_words_of(length)));
     if (load_bytes && !blank) {
       // An odd length takes its last high byte from load_image[length], the fill byte.
       isp_load_page_low(offset, load_image[i]);
       isp_load_page_high(offset, load_image[i + 1]);
     }
-    std::printf("Bytes written to target: %ld  \r", static_cast<long>(i + 2));
+    print_counter(counter, i + 2);
     progress_update(i + 2);
     if (++pending == page_words) {
       pending = 0;
@@ -108,11 +124,12 @@ void read_flash(int length) {
   // Whole words: an odd length reads one byte more than asked (still inside the image,
   // whose size is even).
   progress_begin("Flash bytes read: ", length, true);
+  const Counter counter{"Flash bytes read: ", whole_words_of(length)};
   for (int i = 0; i < length; i += 2) {
     const unsigned word = static_cast<unsigned>(i / 2);
     readback_image[i] = isp_read_flash_low(word);
     readback_image[i + 1] = isp_read_flash_high(word);
-    std::printf("Flash bytes read: %ld  \r", static_cast<long>(i + 2));
+    print_counter(counter, i + 2);
     progress_update(i + 2);
   }
   progress_end();

@@ -1,6 +1,8 @@
 // The device table, filled at start-up from the parts of the avr library.
 #include "parts.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <iterator>
 #include <string_view>
@@ -48,4 +50,12 @@ int find_part_by_signature() {
       return i;
   }
   return -1;
+}
+
+bool part_answers_to(const AvrPart& part, std::string_view device) {
+  const std::string_view name(part.name);
+  return name.size() == device.size() &&
+         std::equal(name.begin(), name.end(), device.begin(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+         });
 }

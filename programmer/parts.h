@@ -1,6 +1,7 @@
 // The device table.
 #pragma once
 #include <cstdint>
+#include <string_view>
 
 struct AvrPart {
   char name[32];
@@ -22,3 +23,6 @@ extern int part_count;
 
 void init_part_table();
 int find_part_by_signature();  // row index, -1 when no row matches
+// Whether `part` is the device a file names `device` (avr-gcc's -mmcu name, in any
+// case: atmega644 is the ATmega644). The one place a name is matched to a row.
+bool part_answers_to(const AvrPart& part, std::string_view device);

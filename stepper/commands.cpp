@@ -18,9 +18,26 @@
 
 namespace {
 
+// A word refused for its argument: one line on standard error (standard output stays
+// as it was), and the run ends with status 2.
+void refuse_argument(const char* word, const char* need) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "'%s' refused - %s\n", word, need);
+  note_failure();
+}
+
+bool is_axis(char letter) { return letter && axis_index(static_cast<char>(std::tolower(static_cast<unsigned char>(letter)))) >= 0; }
+
 void do_nothing(const char*) {}
 void run_test_drive(const char*) { test_drive(); }
-void run_single_step(const char* word) { single_step(word); }
+// An axis letter, then c (clockwise), w or nothing (counter-clockwise).
+void run_single_step(const char* word) {
+  const char sense = word[1] ? static_cast<char>(std::tolower(static_cast<unsigned char>(word[2]))) : 0;
+  if (!is_axis(word[1]) || (sense && ((sense != 'c' && sense != 'w') || word[3])))
+    refuse_argument(word, "s needs an axis x, y, z or a, then c (clockwise) or w: sxc");
+  else
+    single_step(word);
+}
 void run_toggle_all_aux(const char*) { toggle_all_aux(); }
 void run_wait(const char* word) { wait_command(word); }
 void run_five(const char*) {
@@ -117,19 +134,23 @@ void wait_command(const char* word) {
   long long ms = std::strtoll(digits, &end, 10);
   if (end == digits || std::isspace(static_cast<unsigned char>(*digits))) {
     std::printf("No delay given - d needs a number of milliseconds (d500)\n");
+    note_failure();
     return;
   }
-  if (errno == ERANGE || ms < 0 || ms > INT32_MAX) {
+  if (errno == ERANGE || ms < 0 || ms > INT32_MAX || *end) {  // d5oo is no 5 ms wait
     std::printf("Delay %s refused - give 0 to %d milliseconds\n", digits, INT32_MAX);
+    note_failure();
     return;
   }
   // Up to 2^31 ms is about 2.1e12 units: the wait counts in 64 bits and runs its whole time.
   wait_units(static_cast<int64_t>(ms) * 1000);
 }
 
+// A word without a known axis is echoed as ever but fails the run: it drove no line.
 void send_command(const char* word) {
   char axis = word[0] ? static_cast<char>(std::tolower(static_cast<unsigned char>(word[1]))) : 0;
   const char* data = axis ? word + 2 : "";
+  if (!is_axis(axis) || !*data) refuse_argument(word, "c needs an axis x, y, z or a, then the bytes to send: cx12");
   for (const char* c = data; *c; ++c) {
     send_driver_byte(static_cast<unsigned char>(*c), axis);
     // The code is that of a signed character: above 127 it prints as ffffffxx.

@@ -1,11 +1,14 @@
 #include "settings.h"
 
 #include <cctype>
+#include <algorithm>
 #include <cerrno>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <strings.h>
 
@@ -89,6 +92,7 @@ class ConfigWords {
   }
 
   void put_back(const char* rest) { pending_ = rest; }
+  int line() const { return word_line_; }
 
   // One line on standard error for a value that can't be used: the file's line, the
   // key, what is wrong, and the value the setting keeps. The run then ends with 2.
@@ -115,11 +119,12 @@ const char* value_word(ConfigWords& words, const ConfigKey& key, char* word, con
   return result == WORD_OK ? word : nullptr;
 }
 
-void read_rate(ConfigWords& words, const ConfigKey& key) {
+// True when the rate was set.
+bool read_rate(ConfigWords& words, const ConfigKey& key) {
   int32_t& field = settings.*key.rate;
   const std::string kept = std::to_string(field);
   char word[CONFIG_WORD_CAPACITY];
-  if (!value_word(words, key, word, kept)) return;
+  if (!value_word(words, key, word, kept)) return false;
   char* end = nullptr;
   errno = 0;
   long long value = std::strtoll(word, &end, 10);
@@ -132,22 +137,43 @@ void read_rate(ConfigWords& words, const ConfigKey& key) {
     words.refuse(key, std::string(word) + " must be above 0", kept);
   } else {
     field = static_cast<int32_t>(value);
+    return true;
   }
+  return false;
 }
 
+// The end of the plain decimal number `text` begins with (digits, a sign before them
+// and one decimal point among them), or `text` itself when it begins with none. Not
+// hexadecimal, exponents, inf or nan: the file is one of plain decimal numbers.
+const char* plain_decimal_end(const char* text) {
+  const char* p = text + (*text == '+' || *text == '-');
+  bool digits = false, point = false;
+  for (;; ++p) {
+    if (std::isdigit(static_cast<unsigned char>(*p))) digits = true;
+    else if (*p == '.' && !point) point = true;
+    else break;
+  }
+  return digits ? p : text;
+}
+
+// Feed rates and resolutions: a plain decimal number above 0 (the moves divide by them).
 void read_float(ConfigWords& words, const ConfigKey& key) {
   float& field = settings.*key.number;
   char kept[32];
   std::snprintf(kept, sizeof kept, "%g", static_cast<double>(field));
   char word[CONFIG_WORD_CAPACITY];
   if (!value_word(words, key, word, kept)) return;
-  char* end = nullptr;
-  const float value = std::strtof(word, &end);
-  if (end == word || *end || !std::isfinite(value)) {
-    words.refuse(key, std::string(word) + " is not a number", kept);
-    words.put_back(end == word ? word : end);
+  const char* end = plain_decimal_end(word);
+  const double value = std::strtod(word, nullptr);
+  if (end == word || *end) {
+    words.refuse(key, std::string(word) + " is not a plain decimal number", kept);
+    words.put_back(end);
+  } else if (value > FLT_MAX) {
+    words.refuse(key, std::string(word) + " is out of range", kept);
+  } else if (!(value > 0) || static_cast<float>(value) == 0) {
+    words.refuse(key, std::string(word) + " must be above 0", kept);
   } else {
-    field = value;
+    field = static_cast<float>(value);
   }
 }
 
@@ -277,24 +303,48 @@ void load_config_file() {
   std::fclose(file);
 }
 
+namespace {
+
+// A minimum rate above its maximum would make the slowest step faster than the fastest:
+// both keep the values they had before the file, and the later key's line is named.
+// The rate keys stand in pairs, maximum first.
+void check_rate_pairs(const Settings& before, const int* set_on_line, const char* name) {
+  for (size_t max = 0; config_keys[max].kind == KEY_RATE; max += 2) {
+    const ConfigKey &top = config_keys[max], &bottom = config_keys[max + 1];
+    if (settings.*bottom.rate <= settings.*top.rate) continue;
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s line %d: %s %d is above %s %d - keeping %d and %d\n", name,
+                 std::max(set_on_line[max], set_on_line[max + 1]), bottom.name, settings.*bottom.rate, top.name,
+                 settings.*top.rate, before.*bottom.rate, before.*top.rate);
+    settings.*bottom.rate = before.*bottom.rate;
+    settings.*top.rate = before.*top.rate;
+    note_failure();
+  }
+}
+
+}  // namespace
+
 void read_config(std::FILE* file, const char* name) {
   ConfigWords words(file, name);
+  const Settings before = settings;
+  int set_on_line[std::size(config_keys)] = {};
   char word[CONFIG_WORD_CAPACITY];
   for (;;) {
     WordResult result = words.next(word);
-    if (result == WORD_END) return;
+    if (result == WORD_END) break;
     if (result == WORD_TOO_LONG) continue;
     for (const ConfigKey& key : config_keys) {
       if (strcasecmp(word, key.name) != 0) continue;
-      if (key.kind == KEY_RATE)
-        read_rate(words, key);
-      else if (key.kind == KEY_FLOAT)
+      if (key.kind == KEY_RATE) {
+        if (read_rate(words, key)) set_on_line[&key - config_keys] = words.line();
+      } else if (key.kind == KEY_FLOAT)
         read_float(words, key);
       else
         read_word_value(words, key);
       break;
     }
   }
+  check_rate_pairs(before, set_on_line, name);
 }
 
 void derive_delay_limits() {

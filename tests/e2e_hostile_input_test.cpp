@@ -75,10 +75,12 @@ TEST(VarnprogHostileNames, TheLongestNamesAWordCarriesWork) {
   EXPECT_EQ(refused.status, 2);
 }
 
-// 10 MiB of records: rewriting the same 4 KiB again and again loads (the last record
-// for an address wins) and programs; running on linearly, the file is refused at the
-// first record beyond the load image, before the chip is erased.
-TEST(VarnprogHostileFiles, TenMebibyteHexFilesLoadOrAreRefusedWhole) {
+// 10 MiB of records, and a device without end: each is refused as soon as it holds
+// more than the memory it is meant for could take, before the chip is erased. Records
+// rewriting the same 4 KiB stop at the most text a HEX file for that flash needs;
+// records running on linearly stop at the first byte beyond the flash, or for ld
+// (no part) beyond the load image.
+TEST(VarnprogHostileFiles, HugeFilesAreRefusedAsSoonAsTheyOutgrowTheMemory) {
   TempDir dir;
   const size_t ten_mib = size_t{10} << 20;
   std::string again;
@@ -96,14 +98,16 @@ TEST(VarnprogHostileFiles, TenMebibyteHexFilesLoadOrAreRefusedWhole) {
   for (size_t i = 0; i < onward.size(); ++i) onward[i] = static_cast<uint8_t>(i % 16 * 0x11);
   dir.write("onward.hex", hex_text(onward));
 
-  RunResult r = varnprog_reported(dir, {"-dfagain.hex", "-dfonward.hex"}, "part=ATmega48");
+  const std::string flash = "the 4096-byte flash of the ATmega48";
+  RunResult r = varnprog_reported(dir, {"-dfagain.hex", "-dfonward.hex", "-ldonward.hex", "-df/dev/zero"},
+                                  "part=ATmega48");
   EXPECT_FALSE(r.timed_out);
-  EXPECT_NE(r.out.find("\nTarget Flash matches again.hex\n"), std::string::npos) << r.out.substr(0, 2000);
   // 364000 bytes fill 22750 records; five extended-address records come before them.
-  EXPECT_NE(r.out.find("onward.hex line 22756: data up to 0x58df0 beyond the 364000-byte image - download refused\n"),
-            std::string::npos)
-      << r.out.substr(r.out.size() > 2000 ? r.out.size() - 2000 : 0);
-  EXPECT_EQ(report_of(dir, "chip_erases"), "1");
+  EXPECT_EQ(after_banner(r), "again.hex: over 131072 bytes, more than a HEX file for " + flash + " needs - download refused\n"
+                             "onward.hex line 257: data up to 0x1010 beyond " + flash + " - download refused\n"
+                             "onward.hex line 22756: data up to 0x58df0 beyond the 364000-byte image - download refused\n"
+                             "/dev/zero: over 131072 bytes, more than a HEX file for " + flash + " needs - download refused\n");
+  EXPECT_EQ(report_of(dir, "chip_erases"), "0");
   EXPECT_EQ(r.status, 2);
 }
 
@@ -168,6 +172,39 @@ TEST(VarnprogHostileNames, UploadsWriteToWhatTheNameIs) {
   EXPECT_TRUE(!node || fs::is_character_file(dir.file("null.hex")));
   EXPECT_EQ(files_in(dir).size(), node ? 10u : 9u) << "no temporary left";
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("sub")), fs::directory_iterator()), 2);
+}
+
+// A file the user may not write is refused as the shell's > refuses it; a file of two
+// hard links takes the upload in both. Root runs it as the user nobody, through sudo's
+// settings, since root may write any file.
+TEST(VarnprogHostileNames, UploadsKeepWriteProtectionAndHardLinks) {
+  TempDir dir;
+  dir.write("ro.hex", "old\n");
+  dir.write("a.hex", "old\n");
+  ASSERT_EQ(link(dir.file("a.hex").c_str(), dir.file("b.hex").c_str()), 0);
+  dir.write("chip.txt", "varn-sim-state 1\npart ATmega48\neeprom 0 0102\n");
+  RunOptions options;
+  options.args = {"-uero.hex", "-uea.hex"};
+  options.env = {{"LPT1", "sim:timing=fast,state=chip.txt"}};
+  if (geteuid() == 0) {
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    for (const char* name : {"", "ro.hex", "a.hex", "chip.txt"})
+      ASSERT_EQ(chown((*name ? dir.file(name) : dir.path()).c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    options.env.push_back({"SUDO_UID", std::to_string(nobody->pw_uid)});
+    options.env.push_back({"SUDO_GID", std::to_string(nobody->pw_gid)});
+  }
+  ASSERT_EQ(chmod(dir.file("ro.hex").c_str(), 0444), 0);
+  RunResult r = run_program("varnprog", options, dir);
+  EXPECT_EQ(dir.read("ro.hex"), "old\n");
+  EXPECT_EQ(count_of(r.out, "Can't open output file ro.hex\n"), 1u) << r.out;
+  EXPECT_EQ(count_of(r.err, "ro.hex: Permission denied\n"), 1u) << r.err;
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(dir.read("b.hex"), ":020000000102fb\n:00000001FF\n");
+  struct stat a {};
+  ASSERT_EQ(stat(dir.file("a.hex").c_str(), &a), 0);
+  EXPECT_EQ(a.st_nlink, 2u);
+  EXPECT_EQ(files_in(dir).size(), 5u) << "no temporary left";  // and chip.txt, gcal.txt
 }
 
 struct PavoltRun {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <string>
@@ -141,10 +142,9 @@ TEST(FlowRuns, DownloadsUploadsAndRefusalsDoWhatTheySay) {
        "part=ATmega48",
        {"Can't open download file\n", "bad.hex line 2: not a hexadecimal field - download refused\n",
         "cut.hex line 1: record cut short by the end of the file - download refused\n",
-        "far.hex line 2: data up to 0x60001 beyond the 364000-byte image - download refused\n",
-        "big.hex: 4097 bytes do not fit the 4096-byte flash of the ATmega48 - download refused\n",
-        "bigee.hex: 257 bytes do not fit the 256-byte EEPROM of the ATmega48 - download refused\n"},
-       {{"big.hex: 4097 bytes do not fit", 5}}, 2,
+        "far.hex line 2: data up to 0x60001 beyond the 4096-byte flash of the ATmega48 - download refused\n",
+        "bigee.hex line 17: data up to 0x101 beyond the 256-byte EEPROM of the ATmega48 - download refused\n"},
+       {{"big.hex line 257: data up to 0x1001 beyond the 4096-byte flash of the ATmega48 - download refused\n", 5}}, 2,
        {{"chip_erases", "1"}, {"eeprom_writes", "0"}, {"flash_crc32", flash_crc(good, 4096)}}},
       // The refused flows still reset (sf after them prints ff); nothing is erased or written.
       {"an absent target is never touched", refused_files, refused_words, "fault=absent", {"Fill char=ff"},
@@ -312,7 +312,7 @@ TEST_F(Flows, APassMeansTheChipHoldsTheFileAndEveryFailureSaysSo) {
     std::snprintf(line, sizeof line, "flash %06x ", a);
     program += line + std::string(64, '9') + "\n";
   }
-  const std::string not_erased = "Erase chip\nError - Erase chip timeout\n";
+  const std::string not_erased = "Erase chip\nError - Erase chip failed\n";
   auto locked = [](const char* lock) {
     return std::string("Target is locked (lock byte ") + lock + ") - EEPROM download refused: only a chip erase "
            "clears the lock, and it costs the flash (and the EEPROM, unless EESAVE is programmed)\n";
@@ -352,12 +352,13 @@ TEST_F(Flows, APassMeansTheChipHoldsTheFileAndEveryFailureSaysSo) {
        "Read back target to verify\nRead 256 target EEPROM bytes\n\n1 bytes mismatched\nERROR - Target does not match full.hex\n", {}, 2, 0},
       {"", {"-dfboot.hex"}, "Erase chip\nProgramming\nBytes written to target 3844  \nRead back target to verify\n"
        "\nTarget Flash matches boot.hex\n", {}, 0, 1},
-      {"", {"-dffar.hex"}, "far.hex: 4100 bytes do not fit the 4096-byte flash of the ATmega48 - download refused\n", {}, 2, 0},
+      {"", {"-dffar.hex"}, "far.hex line 1: data up to 0x1004 beyond the 4096-byte flash of the ATmega48 - download "
+       "refused\n", {}, 2, 0},  // at its first record: nothing more of the file is read
       {"", {"-dfblink.bin", "-dfx86.elf", "-dfcut.elf", "-denone.elf", "-deempty.hex"},
        "blink.bin: not a 32-bit ELF file - download refused\n"
        "x86.elf: ELF file for machine 3, not for the AVR (83) - download refused\n"
        "cut.elf: ELF program headers cut short by the end of the file - download refused\n"
-       "none.elf: no EEPROM data in the ELF file - download refused\n"
+       "none.elf: no ELF section headers: nothing says what the segments hold - download refused\n"
        "empty.hex holds no Intel HEX records - download refused\n", {}, 2, 0},
       {"fault=absent", {"-gf", "-gc"}, "Fuse bytes: ff ff ff\nCalibration byte: ff\n", {hint}, 2, 0},
       {"fault=silent", {"-i"}, "Signature bytes: 0 0 1  " + unknown, {hint}, 2, 0},
@@ -413,10 +414,95 @@ TEST_F(Flows, AnElfFileProgramsWhatItsHexTwinsDo) {
   EXPECT_EQ(count_of(r.err, "p.elf: its lock bits are not programmed\n"), 5u) << r.err;
 
   RunResult cut = run({"-dfcut.elf"}, "part=ATmega168");
-  EXPECT_NE(cut.out.find("cut.elf: segment at 0x0 cut short by the end of the file - download refused\n"),
+  EXPECT_NE(cut.out.find("cut.elf: ELF section headers cut short by the end of the file - download refused\n"),
             std::string::npos) << cut.out;
   EXPECT_EQ(report("chip_erases"), "0");
   EXPECT_EQ(cut.status, 2);
+}
+
+uint32_t field32(const std::string& f, size_t at) {
+  uint32_t v = 0;
+  for (size_t k = 4; k-- > 0;) v = v << 8 | static_cast<uint8_t>(f[at + k]);
+  return v;
+}
+void put32(std::string& f, size_t at, uint32_t v) {
+  for (size_t k = 0; k < 4; ++k) f[at + k] = static_cast<char>(v >> (8 * k));
+}
+// Where the header of the section `name` stands, and that of the segment holding it.
+size_t section_header(const std::string& elf, const std::string& name) {
+  const size_t table = field32(elf, 32), count = field32(elf, 48) & 0xFFFF, names_index = field32(elf, 50) & 0xFFFF;
+  const size_t names = field32(elf, table + names_index * 40 + 16);
+  for (size_t k = 0; k < count; ++k)
+    if (elf.compare(names + field32(elf, table + k * 40), name.size() + 1, name.c_str(), name.size() + 1) == 0)
+      return table + k * 40;
+  return std::string::npos;
+}
+size_t segment_header(const std::string& elf, const std::string& section) {
+  const size_t offset = field32(elf, section_header(elf, section) + 16);
+  for (size_t k = 0, table = field32(elf, 28); k < (field32(elf, 44) & 0xFFFF); ++k)
+    if (field32(elf, table + k * 32 + 4) == offset) return table + k * 32;
+  return std::string::npos;
+}
+
+// The avr-gcc file patched into shapes avr-objcopy would refuse or read otherwise: each
+// is refused whole, with its reason, before the chip is erased. A device note naming
+// another part refuses the file unless a '!' forces it; its case doesn't matter.
+TEST_F(Flows, MalformedElfFilesAreRefusedBeforeTheErase) {
+  std::ifstream elf_file(VARN_BUILD_DIR "/tests/elf_program.elf", std::ios::binary);
+  if (!elf_file) GTEST_SKIP() << "avr-gcc is not installed, so no ELF file was built to download";
+  const std::string elf{std::istreambuf_iterator<char>(elf_file), std::istreambuf_iterator<char>()};
+  const size_t device = elf.find("atmega168");
+  ASSERT_NE(device, std::string::npos);
+  char data_load[16];
+  std::snprintf(data_load, sizeof data_load, "0x%x", field32(elf, segment_header(elf, ".data") + 12));
+  const struct {
+    const char* name;
+    std::function<void(std::string&)> patch;
+    std::string reason;
+  } shapes[] = {
+      {"wraps", [](std::string& f) { put32(f, segment_header(f, ".text") + 12, 0xFFFFFFF0); },
+       "section .text at 0xfffffff0 wraps past the end of the address space"},
+      {"nullseg", [](std::string& f) { put32(f, segment_header(f, ".text"), 0); },
+       "section .text lies in no loadable segment"},
+      {"sram", [](std::string& f) { put32(f, segment_header(f, ".data") + 12, 0x800100); },
+       "section .data loads at 0x800100, outside flash"},
+      {"eeprom", [](std::string& f) { put32(f, segment_header(f, ".eeprom") + 12, 0x81FFF0); },
+       "section .eeprom loads at 0x81fff0, outside EEPROM"},
+      {"disagree", [](std::string& f) { put32(f, section_header(f, ".text") + 12, 0x100); },
+       "section .text at 0x100 disagrees with its segment at 0x0"},
+      {"left", [](std::string& f) { f[field32(f, section_header(f, ".shstrtab") + 16) + field32(f, section_header(f, ".data"))
+                                       + 1] = 'x'; },
+       std::string("section .xata at ") + data_load + " is not one a download programs"},
+      {"note", [](std::string& f) { put32(f, section_header(f, ".note.gnu.avr.deviceinfo") + 20, 8); },
+       "its device note is cut short"},
+      {"m644", [device](std::string& f) { f.replace(device, 9, "atmega644"); },
+       "built for the atmega644, not the ATmega48 (a ! after the name forces it)"},
+  };
+  std::vector<std::string> words;
+  std::string refusals;
+  for (const auto& shape : shapes) {
+    std::string file = elf;
+    shape.patch(file);
+    dir.write(std::string(shape.name) + ".elf", file);
+    words.push_back(std::string(shape.name == std::string("eeprom") ? "-de" : "-df") + shape.name + ".elf");
+    refusals += std::string(shape.name) + ".elf: " + shape.reason + " - download refused\n";
+  }
+  dir.write("p.elf", elf);
+  words.push_back("-dap.elf");  // built for another part than the one on the cable
+  RunResult r = run(words, "part=ATmega48");
+  EXPECT_EQ(after_banner(r).substr(0, refusals.size()), refusals) << r.out;
+  EXPECT_EQ(count_of(r.out, "p.elf: built for the atmega168, not the ATmega48 (a ! after the name forces it)"), 4u);
+  EXPECT_EQ(report("chip_erases"), "0");
+  EXPECT_EQ(r.status, 2);
+
+  std::string upper = elf;
+  upper.replace(device, 9, std::string("ATMEGA48\0", 9));
+  dir.write("upper.elf", upper);
+  RunResult forced = run({"-dfm644.elf!", "-dfupper.elf"}, "part=ATmega48");
+  EXPECT_EQ(count_of(forced.out, "Target Flash matches m644.elf\n"), 1u) << forced.out;
+  EXPECT_EQ(count_of(forced.out, "Target Flash matches upper.elf\n"), 1u) << forced.out;
+  EXPECT_EQ(count_of(forced.err, "m644.elf: built for the atmega644, programmed into the ATmega48 as forced\n"), 1u);
+  EXPECT_EQ(forced.status, 0) << forced.err;
 }
 
 // Where a person watches (script(1) gives the program a pseudo-terminal), the first

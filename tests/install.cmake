@@ -6,7 +6,8 @@ foreach(check install man package lintian hardening)
   add_test(NAME release_${check}
            COMMAND ${CMAKE_COMMAND} -DCHECK=${check} -DBUILD_DIR=${CMAKE_BINARY_DIR}
                    -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -DSCRATCH=${CMAKE_BINARY_DIR}/release-${check}
-                   -DHARDENED=${VARN_FULLY_HARDENED} -P ${varn_install_script})
+                   -DHARDENED=${VARN_FULLY_HARDENED}
+                   -DCF_PROTECTION=${VARN_CF_PROTECTION} -P ${varn_install_script})
   # Skipped, not passed, when the tool a check needs (groff, dpkg-deb, lintian,
   # hardening-check) is missing, or, for the hardening checks, in a build that is not
   # built as a package is (a sanitizer or debug build).

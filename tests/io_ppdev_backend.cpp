@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -270,7 +271,12 @@ INSTANTIATE_TEST_SUITE_P(
                       OpenFailure{PPCLAIM, ENOTTY, {"not a ppdev"}},
                       OpenFailure{PPCLAIM, ENXIO, {"no parallel port", "/proc/sys/dev/parport", "pps_parport"}},
                       OpenFailure{PPCLAIM, EBUSY, {"busy"}},
-                      OpenFailure{PPRCONTROL, EIO, {"Input/output error"}}));
+                      OpenFailure{PPRCONTROL, EIO, {"Input/output error"}}),
+    [](const ::testing::TestParamInfo<OpenFailure>& failure) {  // open_EACCES, PPCLAIM_ENXIO ...
+      const unsigned long request = failure.param.request;
+      return std::string(request == 0 ? "open" : request == PPCLAIM ? "PPCLAIM" : "PPRCONTROL") + "_" +
+             strerrorname_np(failure.param.err);
+    });
 
 // ppdev's claim would sleep while another device holds the port, holding a lock every
 // ppdev call needs, so the holder's next operation would hang: the backend looks at

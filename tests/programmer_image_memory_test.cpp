@@ -54,8 +54,7 @@ TEST_F(Memory, FlashGoesOutInFullPagesThenTheRemainder) {
   EXPECT_EQ(pages[0], (std::array<uint8_t, 4>{0x4C, 0x00, 0x00, 0x00}));
   EXPECT_EQ(pages[1], (std::array<uint8_t, 4>{0x4C, 0x00, 0x40, 0x00}));
   EXPECT_EQ(port.cable.count_instructions(0xF0), 2) << "one ready-wait per page";
-  EXPECT_NE(out.find("Bytes written to target: 2  \r"), std::string::npos);
-  EXPECT_NE(out.find("Bytes written to target: 132  \r"), std::string::npos);
+  EXPECT_EQ(out, "Bytes written to target: 132  \r") << "to a pipe, the counter's last value once";
   EXPECT_EQ(out.find("timeout"), std::string::npos);
 }
 
@@ -116,7 +115,7 @@ TEST_F(Memory, FlashReadsWholeWordsLowByteFirst) {
   testing::internal::CaptureStdout();
   read_flash(5);
   const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out, "Flash bytes read: 2  \rFlash bytes read: 4  \rFlash bytes read: 6  \r");
+  EXPECT_EQ(out, "Flash bytes read: 6  \r");
   const uint8_t expected[7] = {0x00, 0x80, 0x01, 0x81, 0x02, 0x82, 0x00};
   for (int i = 0; i < 7; ++i) EXPECT_EQ(readback_image[i], expected[i]) << i;
 }

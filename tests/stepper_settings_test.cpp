@@ -46,7 +46,7 @@ TEST_F(Config, ExampleFileWithCapitalKeys) {
 TEST_F(Config, StrayWordsRepeatsAndUnknownValues) {
   testing::internal::CaptureStderr();
   load("remark MAX_X_STEP_PPS four min_x_step_pps 20 x_axis_enable maybe on\n"
-       "max_y_step_pps 4000 max_y_step_pps 2000 max_feedrate 12.5 a_resolution 1e-3\n"
+       "max_y_step_pps 4000 max_y_step_pps 2000 max_feedrate 12.5 a_resolution 0.001\n"
        "a_axis_direction CCW a_axis_direction sideways");
   EXPECT_EQ(settings.max_x_step_pps, 3500);  // "four" is no number: skipped as a non-key
   EXPECT_EQ(settings.min_x_step_pps, 20);
@@ -72,21 +72,36 @@ TEST_F(Config, NumberRunIntoTheNextKeyIsRefusedAndTheKeyRead) {
   EXPECT_EQ(settings.min_x_step_pps, 50);
 }
 
-TEST_F(Config, RatesOfZeroOrBelowAreRefusedByName) {
-  testing::internal::CaptureStderr();
-  std::string out = load("max_x_step_pps 0 min_x_step_pps -5 min_z_step_pps 99999999999");
-  std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(settings.max_x_step_pps, 3500);
-  EXPECT_EQ(settings.min_x_step_pps, 10);
-  EXPECT_EQ(settings.min_z_step_pps, 10);
-  EXPECT_EQ(settings.x_min_delay_us, 285);
-  EXPECT_EQ(settings.x_max_delay_us, 100000);
-  EXPECT_EQ(out, "");
-  EXPECT_NE(err.find("max_x_step_pps 0 must be above 0 - keeping 3500"), std::string::npos);
-  EXPECT_NE(err.find("min_x_step_pps -5"), std::string::npos);
-  EXPECT_NE(err.find("min_z_step_pps 99999999999 is out of range - keeping 10"), std::string::npos);
-  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3);
-  EXPECT_EQ(run_failed, 1);
+// Each row: a file, and the one line it gives on standard error; every setting keeps
+// its default, and the run fails.
+TEST_F(Config, BadNumbersAndAMinimumAboveItsMaximumAreRefusedByName) {
+  const std::string defaults = printed(print_settings), f = "pavoltconfig.txt line ";
+  const std::string keep = " - keeping 0.00025\n";
+  const struct {
+    std::string file, err;
+  } rows[] = {
+      {"max_x_step_pps 0", f + "1: max_x_step_pps 0 must be above 0 - keeping 3500\n"},
+      {"min_x_step_pps -5", f + "1: min_x_step_pps -5 must be above 0 - keeping 10\n"},
+      {"min_z_step_pps 99999999999", f + "1: min_z_step_pps 99999999999 is out of range - keeping 10\n"},
+      {"max_feedrate -5", f + "1: max_feedrate -5 must be above 0 - keeping 20\n"},
+      {"\nmax_feedrate 0.0", f + "2: max_feedrate 0.0 must be above 0 - keeping 20\n"},
+      {"x_resolution 0", f + "1: x_resolution 0 must be above 0" + keep},
+      {"y_resolution -1", f + "1: y_resolution -1 must be above 0" + keep},
+      {"z_resolution 0x10", f + "1: z_resolution 0x10 is not a plain decimal number" + keep},
+      {"a_resolution 1e308", f + "1: a_resolution 1e308 is not a plain decimal number" + keep},
+      {"x_resolution 1" + std::string(40, '0'), f + "1: x_resolution 1" + std::string(40, '0') + " is out of range" + keep},
+      {"min_x_step_pps 5000\nmax_x_step_pps 100\n",
+       f + "2: min_x_step_pps 5000 is above max_x_step_pps 100 - keeping 10 and 3500\n"},
+  };
+  for (const auto& row : rows) {
+    store_default_settings();
+    run_failed = 0;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(load(row.file), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), row.err) << row.file;
+    EXPECT_EQ(printed(print_settings), defaults) << row.file;
+    EXPECT_EQ(run_failed, 1) << row.file;
+  }
 }
 
 TEST_F(Config, WordsOverFiftyNineCharactersAreRefusedNotOverflowed) {

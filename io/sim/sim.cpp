@@ -19,56 +19,47 @@ class SimBackend : public Backend {
  public:
   SimBackend(std::unique_ptr<sim::Board> board, std::unique_ptr<sim::Trace> trace, std::string report,
              long fail_reads, double access_us)
-      : board_(std::move(board)), trace_(std::move(trace)), report_(std::move(report)),
+      : Backend(0x00, 0x00), board_(std::move(board)), trace_(std::move(trace)), report_(std::move(report)),
         start_(monotonic_microseconds()), fail_reads_(fail_reads),
         access_us_(board_->fast_timing() ? 0 : access_us) {}
 
   ~SimBackend() override { close(); }
-
-  uint8_t read(Register reg) override {
-    take_bus_time();
-    switch (reg) {
-      case REG_DATA: return data_;
-      case REG_CONTROL: return control_;
-      case REG_STATUS: {
-        // A cable whose input side came loose: the read fails, the outputs still work.
-        if (fail_reads_ > 0 && ++status_reads_ >= fail_reads_) {
-          if (error_.empty())
-            error_ = "Parallel port sim stopped answering (status read " + std::to_string(status_reads_) +
-                     ", fail_reads=" + std::to_string(fail_reads_) + ") - check the cable and the port";
-          return 0;
-        }
-        // Status bit 7 reads inverted against its pin; bits 0..2 carry no input.
-        // Input levels follow the last output change; the clock is read on writes
-        // only, as it costs more than the rest of a port call.
-        uint8_t pins = board_->input_pins(last_change_);
-        return static_cast<uint8_t>((pins & sim::STATUS_INPUTS) ^ STATUS_INVERTED);
-      }
-    }
-    return 0xFF;
-  }
-
-  void write(Register reg, uint8_t value) override {
-    take_bus_time();
-    if (reg == REG_STATUS) return;  // inputs only
-    sim::Pins before = pins();
-    if (reg == REG_DATA) data_ = value;
-    else control_ = value;
-    sim::Pins after = pins();
-    if (after.data != before.data || after.control != before.control) {
-      last_change_ = now();
-      board_->outputs_changed(after, last_change_);
-    }
-  }
 
   bool ok() const override { return error_.empty(); }
   std::string error() const override { return error_; }
   bool waits_may_be_short() const override { return board_->fast_timing(); }
 
  private:
+  uint8_t read_status() override {
+    take_bus_time();
+    // A cable whose input side came loose: the read fails, the outputs still work.
+    if (fail_reads_ > 0 && ++status_reads_ >= fail_reads_) {
+      if (error_.empty())
+        error_ = "Parallel port sim stopped answering (status read " + std::to_string(status_reads_) +
+                 ", fail_reads=" + std::to_string(fail_reads_) + ") - check the cable and the port";
+      return 0;
+    }
+    // Status bit 7 reads inverted against its pin; bits 0..2 carry no input.
+    // Input levels follow the last output change; the clock is read on writes
+    // only, as it costs more than the rest of a port call.
+    uint8_t pins = board_->input_pins(last_change_);
+    return static_cast<uint8_t>((pins & sim::STATUS_INPUTS) ^ STATUS_INVERTED);
+  }
+
+  bool write_register(Register reg, uint8_t value) override {
+    take_bus_time();
+    sim::Pins before = pins(held(REG_DATA), held(REG_CONTROL));
+    sim::Pins after = reg == REG_DATA ? pins(value, held(REG_CONTROL)) : pins(held(REG_DATA), value);
+    if (after.data != before.data || after.control != before.control) {
+      last_change_ = now();
+      board_->outputs_changed(after, last_change_);
+    }
+    return true;
+  }
+
   // Control bits 0, 1 and 3 are inverted between register and pin; bit 2 is not.
-  sim::Pins pins() const {
-    return {data_, static_cast<uint8_t>((control_ & 0x0F) ^ CONTROL_INVERTED)};
+  static sim::Pins pins(uint8_t data, uint8_t control) {
+    return {data, static_cast<uint8_t>((control & 0x0F) ^ CONTROL_INVERTED)};
   }
 
   double now() const { return monotonic_microseconds() - start_; }
@@ -115,8 +106,6 @@ class SimBackend : public Backend {
   std::string report_;
   double start_;
   double last_change_ = 0;
-  uint8_t data_ = 0x00;
-  uint8_t control_ = 0x00;
   bool closed_ = false;
   long fail_reads_;  // 0: never
   double access_us_;  // bus time of one access (access_ns=); 0 in fast timing

@@ -12,7 +12,10 @@ ln -s /host/usr /usr && ln -s /host/lib /lib && ln -s /host/lib64 /lib64 && ln -
 printf 'root:x:0:0::/tmp:/bin/sh\nuser:x:1000:1000::/tmp:/bin/sh\nlpuser:x:1001:1001::/tmp:/bin/sh\n' >/etc/passwd
 printf 'root:x:0:\nlp:x:7:lpuser\nuser:x:1000:\nlpuser:x:1001:\n' >/etc/group
 chgrp lp /dev/parport0 && chmod 660 /dev/parport0  # as Debian's udev rules leave it
-B=/host$VARN_BUILD
+# The programs as the ordinary users run them, from a folder they may enter: the
+# build's own path may pass through one only its owner may (mktemp -d, a private home).
+mkdir -m 755 /tmp/b && cp /host$VARN_BUILD/varnprog /host$VARN_BUILD/pavolt /host$VARN_BUILD/libio.so /tmp/b/
+B=/tmp/b
 mkdir -m 777 /tmp/w && cd /tmp/w && echo 1 >gcal.txt && chmod 666 gcal.txt
 (sleep 180; echo "rig: FAIL guest: still running after 180 s"; poweroff -f) &
 boot_log=$(dmesg | wc -l) started=$(cut -d. -f1 /proc/uptime)
