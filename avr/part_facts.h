@@ -28,6 +28,33 @@ constexpr FuseBitAt ext(int bit) { return {FUSE_EXTENDED, static_cast<uint8_t>(1
 
 using FuseBytes = std::array<uint8_t, 3>;  // extended, high, low
 
+// How the low fuse names the clock the chip runs at, where it does (data sheets,
+// "System Clock and Clock Options"). Only the internal RC oscillator is named: a
+// crystal's or an external clock's frequency is on the board, not in the fuses.
+enum class ClockSource : uint8_t {
+  // Nothing the fuses say is relied on: the programmer probes.
+  UNNAMED,
+  // CKSEL3..0 = 0010: the calibrated RC oscillator at 8 MHz; CKDIV8 (low fuse bit 7),
+  // programmed (0), divides it to 1 MHz. The mega48/88/168/328, 164-1284, 640-2560,
+  // 169-649 families, the ATmega162 and the U2/U4 parts.
+  RC8_CKDIV8,
+  // CKSEL3..0 = 0001, 0010, 0011, 0100: the calibrated RC oscillator at 1, 2, 4 or
+  // 8 MHz; no CKDIV8. The ATmega8, 8515, 8535, 16, 32, 64 and 128.
+  RC_1_2_4_8,
+};
+
+// The clock in MHz that `low` (the low fuse) names on a part of `source`, 0 where it
+// names none.
+constexpr double named_clock_mhz(ClockSource source, uint8_t low) {
+  const int cksel = low & 0x0F;
+  switch (source) {
+    case ClockSource::RC8_CKDIV8: return cksel != 0x2 ? 0 : (low & 0x80) ? 8 : 1;
+    case ClockSource::RC_1_2_4_8: return cksel >= 0x1 && cksel <= 0x4 ? static_cast<double>(1 << (cksel - 1)) : 0;
+    case ClockSource::UNNAMED: break;
+  }
+  return 0;
+}
+
 struct Part {
   // The part's own names, the first the one printed; several where parts share a
   // signature (the A variants). Lookup by name takes any of them, in any case.
@@ -62,6 +89,11 @@ struct Part {
   FuseBitAt spien;
   FuseBitAt jtagen;
   FuseBitAt ocden;
+  // How the low fuse names the clock (ClockSource above): the programmer takes the
+  // ISP clock of a verified download from it, and the simulated chip its clock. A new
+  // row takes its family's value; UNNAMED where the data sheet names no RC clock in
+  // CKSEL, which makes the programmer probe (safe, only slower to start).
+  ClockSource clock_source;
 
   constexpr const char* name() const { return names[0]; }
   constexpr uint8_t extended_used_bits() const {
@@ -73,14 +105,14 @@ struct Part {
 // its interface: the ATmega32 is row 1).
 // clang-format off
 inline constexpr Part PARTS[] = {
-  // names                          signature           flash   page eeprom page fuses factory            board                      unused            tWD: flash eeprom erase fuse  4D     RSTDISBL DWEN     SPIEN    JTAGEN   OCDEN
-  {{"ATmega16", "ATmega16A"},      {0x1E, 0x94, 0x03},  16384, 128,  512,  4,   2, {0xFF, 0x99, 0xE1}, 3, {0xD4, 0xD9, 0xD4}, {0x00, 0x00, 0x00}, 4500,  9000,  9000, 4500, false, NONE,    NONE,    high(5), high(6), high(7)},
-  {{"ATmega32", "ATmega32A"},      {0x1E, 0x95, 0x02},  32768, 128, 1024,  4,   2, {0xFF, 0x99, 0xE1}, 2, {0xD9, 0xE4, 0xFF}, {0x00, 0x00, 0x00}, 4500,  9000,  9000, 4500, false, NONE,    NONE,    high(5), high(6), high(7)},
-  {{"ATmega48"},                   {0x1E, 0x92, 0x05},   4096,  64,  256,  4,   3, {0xFF, 0xDF, 0x62}, 3, {0xFF, 0xFF, 0xFF}, {0xFE, 0x00, 0x00}, 4500,  3600, 45000, 4500, false, high(7), high(6), high(5), NONE,    NONE},
-  {{"ATmega88"},                   {0x1E, 0x93, 0x0A},   8192,  64,  512,  4,   3, {0xF9, 0xDF, 0x62}, 3, {0xF9, 0xDF, 0xE2}, {0xF8, 0x00, 0x00}, 4500,  3600,  9000, 4500, false, high(7), high(6), high(5), NONE,    NONE},
-  {{"ATmega168"},                  {0x1E, 0x94, 0x06},  16384, 128,  512,  4,   3, {0xF9, 0xDF, 0x62}, 3, {0xF9, 0xDF, 0xE2}, {0xF8, 0x00, 0x00}, 4500,  3600,  9000, 4500, false, high(7), high(6), high(5), NONE,    NONE},
-  {{"ATmega644", "ATmega644A"},    {0x1E, 0x96, 0x09},  65536, 256, 2048,  8,   3, {0xFF, 0x99, 0x62}, 3, {0xFF, 0xD9, 0xE7}, {0xF8, 0x00, 0x00}, 4500,  9000, 55000, 9000, false, NONE,    NONE,    high(5), high(6), high(7)},
-  {{"ATmega128", "ATmega128A"},    {0x1E, 0x97, 0x02}, 131072, 256, 4096,  0,   3, {0xFD, 0x99, 0xE1}, 3, {0xFF, 0xCB, 0x8F}, {0xFC, 0x00, 0x00}, 5000, 10000, 10000, 4500, false, NONE,    NONE,    high(5), high(6), high(7)},
+  // names                          signature           flash   page eeprom page fuses factory            board                      unused            tWD: flash eeprom erase fuse  4D     RSTDISBL DWEN     SPIEN    JTAGEN   OCDEN    clock
+  {{"ATmega16", "ATmega16A"},      {0x1E, 0x94, 0x03},  16384, 128,  512,  4,   2, {0xFF, 0x99, 0xE1}, 3, {0xD4, 0xD9, 0xD4}, {0x00, 0x00, 0x00}, 4500,  9000,  9000, 4500, false, NONE,    NONE,    high(5), high(6), high(7), ClockSource::RC_1_2_4_8},
+  {{"ATmega32", "ATmega32A"},      {0x1E, 0x95, 0x02},  32768, 128, 1024,  4,   2, {0xFF, 0x99, 0xE1}, 2, {0xD9, 0xE4, 0xFF}, {0x00, 0x00, 0x00}, 4500,  9000,  9000, 4500, false, NONE,    NONE,    high(5), high(6), high(7), ClockSource::RC_1_2_4_8},
+  {{"ATmega48"},                   {0x1E, 0x92, 0x05},   4096,  64,  256,  4,   3, {0xFF, 0xDF, 0x62}, 3, {0xFF, 0xFF, 0xFF}, {0xFE, 0x00, 0x00}, 4500,  3600, 45000, 4500, false, high(7), high(6), high(5), NONE,    NONE,    ClockSource::RC8_CKDIV8},
+  {{"ATmega88"},                   {0x1E, 0x93, 0x0A},   8192,  64,  512,  4,   3, {0xF9, 0xDF, 0x62}, 3, {0xF9, 0xDF, 0xE2}, {0xF8, 0x00, 0x00}, 4500,  3600,  9000, 4500, false, high(7), high(6), high(5), NONE,    NONE,    ClockSource::RC8_CKDIV8},
+  {{"ATmega168"},                  {0x1E, 0x94, 0x06},  16384, 128,  512,  4,   3, {0xF9, 0xDF, 0x62}, 3, {0xF9, 0xDF, 0xE2}, {0xF8, 0x00, 0x00}, 4500,  3600,  9000, 4500, false, high(7), high(6), high(5), NONE,    NONE,    ClockSource::RC8_CKDIV8},
+  {{"ATmega644", "ATmega644A"},    {0x1E, 0x96, 0x09},  65536, 256, 2048,  8,   3, {0xFF, 0x99, 0x62}, 3, {0xFF, 0xD9, 0xE7}, {0xF8, 0x00, 0x00}, 4500,  9000, 55000, 9000, false, NONE,    NONE,    high(5), high(6), high(7), ClockSource::RC8_CKDIV8},
+  {{"ATmega128", "ATmega128A"},    {0x1E, 0x97, 0x02}, 131072, 256, 4096,  0,   3, {0xFD, 0x99, 0xE1}, 3, {0xFF, 0xCB, 0x8F}, {0xFC, 0x00, 0x00}, 5000, 10000, 10000, 4500, false, NONE,    NONE,    high(5), high(6), high(7), ClockSource::RC_1_2_4_8},
 };
 // clang-format on
 

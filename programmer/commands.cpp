@@ -14,6 +14,7 @@
 #include "fuse_checks.h"
 #include "hardware.h"
 #include "isp.h"
+#include "isp_clock.h"
 #include "link.h"
 #include "parts.h"
 #include "settings.h"
@@ -244,6 +245,7 @@ constexpr Command COMMANDS[] = {
     {"lf", false, log_file_command},
     {"mf", false, mismatch_file_command},
     {"sf", false, fill_command},
+    {"sc", false, clock_command},
     {"gf1", true, get_fuse_1},
     {"gf2", true, get_fuse_2},
     {"gf3", true, get_fuse_3},

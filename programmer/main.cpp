@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "clock.h"
 #include "commands.h"
 #include "console.h"
 #include "delay.h"
@@ -85,6 +86,7 @@ void release_at_exit() {
 
 int main(int argc, char** argv) {
   if (answered_info_option(argc, argv, print_help, print_version)) return 0;
+  clock_start();  // before any port operation, so that no wait carries its measurement
   settings.hex_extended_record_type = 4;
   bind_port_library();  // a missing library is reported by the first port call
   // Root's rights, where held for another user, end here: before the calibration

@@ -110,4 +110,28 @@ TEST(PartFacts, EveryRowHoldsTheDataItWasWrittenFrom) {
   }
 }
 
+// The clock a low fuse names, where it names one: the calibrated RC oscillator, divided
+// by CKDIV8 or selected at 1 to 8 MHz. A part ships at 1 MHz or on a clock the fuses
+// don't name, never faster: a row whose family gave its factory fuse a faster clock
+// would let the programmer clock a new chip too fast.
+TEST(PartFacts, TheLowFuseNamesOnlyTheInternalOscillator) {
+  using avr::ClockSource;
+  struct Case {
+    ClockSource source;
+    uint8_t low;
+    double mhz;
+  } cases[] = {{ClockSource::RC8_CKDIV8, 0x62, 1}, {ClockSource::RC8_CKDIV8, 0xE2, 8},
+              {ClockSource::RC8_CKDIV8, 0xE7, 0},  {ClockSource::RC8_CKDIV8, 0x63, 0},
+              {ClockSource::RC_1_2_4_8, 0xE1, 1}, {ClockSource::RC_1_2_4_8, 0x22, 2},
+              {ClockSource::RC_1_2_4_8, 0xA3, 4}, {ClockSource::RC_1_2_4_8, 0xD4, 8},
+              {ClockSource::RC_1_2_4_8, 0xE0, 0}, {ClockSource::RC_1_2_4_8, 0xEF, 0},
+              {ClockSource::UNNAMED, 0x62, 0}};
+  for (const Case& c : cases)
+    EXPECT_EQ(avr::named_clock_mhz(c.source, c.low), c.mhz) << static_cast<int>(c.source) << " " << hex(c.low);
+  for (const avr::Part& part : avr::PARTS) {
+    const double factory = avr::named_clock_mhz(part.clock_source, part.factory_fuses[avr::FUSE_LOW]);
+    EXPECT_TRUE(factory == 0 || factory == 1) << part.name() << ": " << factory << " MHz";
+  }
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // over the fake cable.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <vector>
@@ -64,6 +65,30 @@ TEST_F(Memory, AnExactPageIsOneWrite) {
   write_flash(part_table[ATMEGA168], 128);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(port.cable.count_instructions(0x4C), 1);
+}
+
+// After a chip erase a page of only FF (the pad byte of an odd length included) is
+// neither loaded nor written; without the erase, or with one byte set, it is.
+TEST_F(Memory, BlankPagesAfterAnEraseAreSkipped) {
+  struct Row {
+    int blank_from, blank_to, length;
+    bool erased;
+    int pages, loads;
+  } rows[] = {{128, 256, 384, true, 2, 128}, {128, 256, 384, false, 3, 192}, {128, 255, 384, true, 3, 192},
+              {256, 364, 257, true, 2, 128}};
+  for (const Row& row : rows) {
+    std::fill(load_image + row.blank_from, load_image + row.blank_to, 0xFF);
+    FakePort port;
+    port.cable.respond = [](const std::vector<uint8_t>&, int) -> uint8_t { return 0xFE; };
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(write_flash(part_table[ATMEGA168], row.length, row.erased), row.length);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Bytes written to target: " + std::to_string(row.length + (row.length & 1)) + "  \r"),
+              std::string::npos) << "the progress counts every byte";
+    EXPECT_EQ(port.cable.count_instructions(0x4C), row.pages) << row.blank_from << " " << row.erased;
+    EXPECT_EQ(port.cable.count_instructions(0x40), row.loads) << row.blank_from << " " << row.erased;
+    SetUp();
+  }
 }
 
 TEST_F(Memory, PageTimeoutsAreReportedAndProgrammingGoesOn) {

@@ -13,7 +13,8 @@ namespace {
 // clang-format off
 constexpr SimPart ATMEGA328P = {
   {"ATmega328P"}, {0x1E, 0x95, 0x0F}, 32768, 128, 1024, 4, 3, {0xFF, 0xD9, 0x62}, 3, {0xFF, 0xD9, 0x62},
-  {0xF8, 0x00, 0x00}, 4500, 3600, 9000, 4500, false, avr::high(7), avr::high(6), avr::high(5), avr::NONE, avr::NONE};
+  {0xF8, 0x00, 0x00}, 4500, 3600, 9000, 4500, false, avr::high(7), avr::high(6), avr::high(5), avr::NONE, avr::NONE,
+  avr::ClockSource::RC8_CKDIV8};
 // clang-format on
 
 // Each simulated chip's oscillator calibration byte: its own, as every real chip's
