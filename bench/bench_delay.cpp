@@ -27,6 +27,7 @@
 
 #include "clock.h"
 #include "delay.h"
+#include "delay_hooks.h"
 
 namespace {
 

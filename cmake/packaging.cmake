@@ -81,7 +81,9 @@ install(FILES ${CMAKE_BINARY_DIR}/debian/copyright ${CMAKE_BINARY_DIR}/debian/ch
 install(FILES ${varn_doc_pages_gz} DESTINATION ${VARN_DOC_DIR}/docs)
 
 # The examples: HEX files ready to program, their C sources, the command files and
-# a configuration file. The CMake file that remakes them stays in the source tree.
+# a configuration file. The CMake file that remakes them stays in the source tree,
+# and so does the ELF example: an AVR program under /usr/share is an error to
+# Debian's rules (a binary of another architecture, arch-dependent, unstripped).
 file(GLOB varn_examples ${CMAKE_SOURCE_DIR}/examples/*.hex ${CMAKE_SOURCE_DIR}/examples/*.c
      ${CMAKE_SOURCE_DIR}/examples/*.txt)
 list(FILTER varn_examples EXCLUDE REGEX "/CMakeLists\\.txt$")

@@ -9,3 +9,8 @@
 int64_t clock_ticks();
 // Ticks in one second.
 int64_t clock_ticks_per_second();
+// Chooses the clock and takes its rate (2 ms where the counter's rate is measured).
+// Each program calls it at start-up, before its first port operation: taken at the
+// first read instead, the measurement would land inside the first wait and lengthen it
+// by as much. A read before it takes the rate then, as a last resort.
+void clock_start();

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <string>
 
+#include "run_state.h"
 #include "terminal.h"
 
 namespace {
@@ -53,9 +54,10 @@ bool key_waiting() {
   return !line_open && key_start < pending.size();
 }
 
+// The run fails: every reader of words refuses the rest of a long one.
 void refuse_long_word(size_t length, size_t limit) {
   std::fflush(stdout);
-  std::printf("Word of %zu characters refused - at most %zu allowed\n", length, limit);
+  report_failure(Stream::out, "Word of %zu characters refused - at most %zu allowed\n", length, limit);
 }
 
 }  // namespace

@@ -1,13 +1,18 @@
 // Calibrated busy-wait that the monotonic clock ends. Both countdowns live here, in
 // one object that both programs link, so the machine code that is measured and the
 // machine code that waits are the same bytes in every binary.
+//
+// One clock, clock_ticks(), ends every wait and times the short counts that judge a
+// figure: what a countdown covers is measured on the clock that ends the waits it is
+// part of. Only the calibration's long runs are timed on processor time (the C
+// library's clock), which a busy machine can't stretch: see measure_loop_speed.
 #include "delay.h"
 
 #include "clock.h"
+#include "delay_hooks.h"
 #include "interrupt.h"
 #include "port.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -16,7 +21,7 @@
 int32_t loops_per_us = LOOPS_PER_US_UNCALIBRATED;
 bool calibration_measured = false;
 uint64_t spun_iterations = 0;
-uint64_t asked_us = 0;
+uint64_t asked_ns = 0;
 
 namespace {
 
@@ -35,14 +40,12 @@ CountdownCells cells;
 
 // Each iteration loads the counter, subtracts one, multiplies by one and stores it:
 // the iteration's cost is that chain from one store of the counter to the next. The
-// multiply makes the chain a few cycles long on every x86 core. Without it a core
-// that forwards the store to the next load at no cost runs the plain loop at one
-// iteration a cycle, its store rate, and pavolt's second store then costs from 0 to
-// 100 % more depending on the core and on the processor's mode (measured: 0 % in
-// 64-bit code and 4 to 18 % in 32-bit code on one Xeon). With the chain, the scratch
-// store fits beside it in either mode, so both loops cost the same and one figure fits
-// both programs. Each countdown starts a 64-byte line of code, so its loop meets the
-// processor's fetch boundaries alike in every binary.
+// multiply makes the chain a few cycles long on every x86 core, so the scratch store
+// fits beside it and both loops cost the same: one figure fits both programs. Without
+// it a core that forwards the store to the next load at no cost runs the plain loop at
+// its store rate, and the second store's cost would depend on the core and the
+// processor's mode. Each countdown starts a 64-byte line of code, so its loop meets
+// the processor's fetch boundaries alike in every binary.
 template <bool WITH_SCRATCH>
 [[gnu::noinline, gnu::aligned(64)]] void countdown_loop(uint32_t count) {
   if (count == 0) return;
@@ -61,8 +64,7 @@ void (*countdown)(uint32_t) = countdown_loop<false>;
 constexpr const char* CACHE_FILE = "gcal.txt";
 // Short countdowns, some tens of microseconds each on a current machine: most of them
 // meet no interrupt and no other program, so the fastest shows what a wait of a few
-// microseconds runs at. A run of the calibration (80,000,000 loops) always meets some,
-// and on a shared virtual machine it reads a few percent slower than that.
+// microseconds runs at. A long run of the calibration always meets some.
 constexpr uint32_t QUICK_LOOPS = 200000;
 constexpr double QUICK_MIN_US = 20000;  // the count at every start
 // Before the first measured run the processor is given at least this long to reach its
@@ -79,24 +81,22 @@ constexpr double FIGURE_TOO_LARGE = 2.0;
 // figure is this machine's fastest count, so the countdown ends halfway at full speed,
 // and still ends in time while the processor counts at half that speed or more: a
 // processor that steps its clock, or a busy neighbour on the core, leaves the clock
-// more to do but makes no wait short or longer. (A neighbour on the other thread of the
-// core slowed some of the countdown's runs 2.3 times on a shared virtual machine; with
-// 3/4 of the loops counted down a 64 KiB download took 1.09 to 1.13 times its waits in
-// processor time, with half 1.08, as with the clock alone.) The clock ends the wait
-// within one of its reads (some 12 ns on Linux from the time-stamp counter), so a good
-// figure's wait runs a read or two over its length.
-uint64_t countdown_share(int64_t n) {
+// more to do but makes no wait short or longer. The clock ends the wait within one of
+// its reads, so a good figure's wait runs a read or two over its length.
+// docs/calibration.md keeps the measurements behind the half.
+uint64_t countdown_share(int64_t ns) {
   // Beyond some 35 minutes the clock alone goes on; the product stays in 64 bits.
-  constexpr int64_t COUNTED_US_MAX = int64_t{1} << 31;
-  return delay_iterations(n < COUNTED_US_MAX ? n : COUNTED_US_MAX) / 2;
+  constexpr int64_t COUNTED_NS_MAX = (int64_t{1} << 31) * 1000;
+  const int64_t counted = ns < COUNTED_NS_MAX ? ns : COUNTED_NS_MAX;
+  return delay_iterations(counted / 1000) / 2 + delay_iterations(counted % 1000) / 2000;
 }
 
-// Clock ticks that must pass before n microseconds surely have. The clock counts
-// whole ticks, so a difference of k ticks may hold a little over k - 1 ticks of time:
-// one tick more is asked (a nanosecond on Linux, 0.1 us on Windows).
-int64_t ticks_for(int64_t n) {
-  static const double ticks_per_us = static_cast<double>(clock_ticks_per_second()) / 1e6;
-  double ticks = std::ceil(static_cast<double>(n) * ticks_per_us) + 1;
+// Clock ticks that must pass before n nanoseconds surely have. The clock counts whole
+// ticks, so a difference of k ticks may hold a little over k - 1 ticks of time: one
+// tick more is asked (a nanosecond on Linux, 0.1 us on Windows).
+int64_t ticks_for(int64_t ns) {
+  static const double ticks_per_ns = static_cast<double>(clock_ticks_per_second()) / 1e9;
+  double ticks = std::ceil(static_cast<double>(ns) * ticks_per_ns) + 1;
   return ticks < 9e18 ? static_cast<int64_t>(ticks) : std::numeric_limits<int64_t>::max();
 }
 
@@ -105,9 +105,8 @@ int64_t ticks_for(int64_t n) {
 // minutes), and a piece never wraps to a short one. Without a clock a piece is about
 // a millisecond. With a `start` on the clock, a piece is a few microseconds and the
 // countdown stops once `ticks` have passed, so a figure too large for the machine as it
-// runs now stretches no wait by more than a piece. (Pieces of a millisecond let a
-// figure of 2^31 make every 2 us clock phase last one, and a 268-byte download take
-// 100 times as long.) A read of the clock between pieces costs some 12 ns in 5 us.
+// runs now stretches no wait by more than a piece, whatever it holds. A read of the
+// clock between pieces costs some 12 ns in 5 us.
 void count_down(uint64_t total, int64_t start = 0, int64_t ticks = 0) {
   const uint64_t most = ticks > 0 ? uint64_t{1} << 12 : uint64_t{1} << 20;  // loops in a piece
   while (total > 0) {
@@ -119,24 +118,27 @@ void count_down(uint64_t total, int64_t start = 0, int64_t ticks = 0) {
   }
 }
 
-double wall_us_since(std::chrono::steady_clock::time_point t0) {
-  return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();
+// Microseconds on the delay's own clock since `t0`, one of its readings.
+double clock_us_since(int64_t t0) {
+  static const double us_per_tick = 1e6 / static_cast<double>(clock_ticks_per_second());
+  return static_cast<double>(clock_ticks() - t0) * us_per_tick;
 }
 
 // Loops per microsecond of the fastest of short countdowns run for at least `min_us`,
 // and on while the fastest is not yet half that old (a busy machine lets few runs
 // through untouched), up to five times `min_us`. A run can only be slowed (by another
 // process, an interrupt, a clock still ramping up), never sped up, so the fastest
-// counts, on the wall clock.
+// counts, on the clock that ends the waits: the count is what a wait's countdown
+// covers of that clock.
 double fastest_short_runs(double min_us) {
   double best = 0;
   double best_at = 0;
-  auto start = std::chrono::steady_clock::now();
+  const int64_t start = clock_ticks();
   for (double now = 0; now < min_us || (now < best_at + min_us / 2 && now < 5 * min_us);
-       now = wall_us_since(start)) {
-    auto t0 = std::chrono::steady_clock::now();
+       now = clock_us_since(start)) {
+    const int64_t t0 = clock_ticks();
     spin(QUICK_LOOPS);
-    double us = wall_us_since(t0);
+    double us = clock_us_since(t0);
     double speed = us > 0 ? QUICK_LOOPS / us : 0;
     if (speed > best * 1.001) best_at = now;  // a gain of a thousandth or less doesn't restart the hold
     best = std::fmax(best, speed);
@@ -168,6 +170,22 @@ int32_t clamp_figure(double loops) {
   return loops < 1 ? 1 : static_cast<int32_t>(loops);
 }
 
+// A wait ends when the clock says so, whatever the figure: a figure of 1, one from
+// another machine, or one that a processor now a step faster makes too small. Only a
+// port that checks no timing (a simulated board in timing=fast) lets the figure alone
+// decide, so that test runs with a figure of 1 take no time. `loops` is that count.
+void wait_ns(int64_t ns, uint64_t loops) {
+  asked_ns += static_cast<uint64_t>(ns);
+  if (port_allows_short_waits()) {
+    count_down(loops);
+    return;
+  }
+  const int64_t start = clock_ticks();
+  const int64_t ticks = ticks_for(ns);
+  count_down(countdown_share(ns), start, ticks);
+  while (clock_ticks() - start <= ticks) check_interrupt();
+}
+
 }  // namespace
 
 void use_scratch_countdown(bool on) { countdown = on ? countdown_loop<true> : countdown_loop<false>; }
@@ -182,21 +200,17 @@ uint64_t delay_iterations(int64_t n) {
   return static_cast<uint64_t>(n) * static_cast<uint64_t>(loops_per_us);
 }
 
-// A wait ends when the clock says so, whatever the figure: a figure of 1, one from
-// another machine, or one that a processor now a step faster makes too small. Only a
-// port that checks no timing (a simulated board in timing=fast) lets the figure alone
-// decide, so that test runs with a figure of 1 take no time.
 void delay_us(int64_t n) {
   if (n <= 0) return;
-  asked_us += static_cast<uint64_t>(n);
-  if (port_allows_short_waits()) {
-    count_down(delay_iterations(n));
-    return;
-  }
-  const int64_t start = clock_ticks();
-  const int64_t ticks = ticks_for(n);
-  count_down(countdown_share(n), start, ticks);
-  while (clock_ticks() - start <= ticks) check_interrupt();
+  // Past some 290 years in nanoseconds the wait is cut there.
+  constexpr int64_t NS_MAX_US = std::numeric_limits<int64_t>::max() / 1000;
+  wait_ns(n < NS_MAX_US ? n * 1000 : NS_MAX_US * 1000, delay_iterations(n));
+}
+
+void delay_ns(int64_t n) {
+  if (n <= 0) return;
+  const uint64_t whole_us = delay_iterations(n / 1000);
+  wait_ns(n, whole_us + delay_iterations(n % 1000) / 1000);
 }
 
 // The countdown is timed on the processor time that this program used (the C

@@ -14,3 +14,7 @@ void terminal_keys_mode(bool on);
 long read_input_now(char* buffer, size_t size);
 // Blocks until bytes arrive: >0 read, -1 ended.
 long read_input_wait(char* buffer, size_t size);
+// Sends standard output to the null device until restore_output, which takes the
+// returned handle (-1: nothing was silenced, and restore_output does nothing).
+int silence_output();
+void restore_output(int saved);

@@ -1,4 +1,5 @@
 // Standard input and the terminal mode on POSIX systems, and which streams are terminals.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -6,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
 
@@ -48,6 +50,26 @@ void save_mode_once() {
 bool input_is_terminal() { return isatty(STDIN_FILENO) == 1; }
 
 bool output_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
+
+int silence_output() {
+  std::fflush(stdout);
+  const int saved = dup(STDOUT_FILENO);
+  const int null = open("/dev/null", O_WRONLY);
+  if (saved < 0 || null < 0 || dup2(null, STDOUT_FILENO) < 0) {
+    if (null >= 0) close(null);
+    if (saved >= 0) close(saved);
+    return -1;
+  }
+  close(null);
+  return saved;
+}
+
+void restore_output(int saved) {
+  if (saved < 0) return;
+  std::fflush(stdout);
+  dup2(saved, STDOUT_FILENO);
+  close(saved);
+}
 
 bool error_is_terminal() { return isatty(STDERR_FILENO) == 1; }
 

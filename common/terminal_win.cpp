@@ -6,9 +6,12 @@
 // When standard input is a pipe or a file, its bytes go into the same buffer as a
 // terminal's would, so words and keys follow one rule whatever the source.
 #include <conio.h>
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -135,6 +138,26 @@ bool input_is_terminal() { return is_console(input()); }
 
 // A console, not _isatty: that also answers true for the NUL device.
 bool output_is_terminal() { return is_console(GetStdHandle(STD_OUTPUT_HANDLE)); }
+
+int silence_output() {
+  std::fflush(stdout);
+  const int saved = _dup(1);
+  const int null = _open("NUL", _O_WRONLY);
+  if (saved < 0 || null < 0 || _dup2(null, 1) < 0) {
+    if (null >= 0) _close(null);
+    if (saved >= 0) _close(saved);
+    return -1;
+  }
+  _close(null);
+  return saved;
+}
+
+void restore_output(int saved) {
+  if (saved < 0) return;
+  std::fflush(stdout);
+  _dup2(saved, 1);
+  _close(saved);
+}
 
 bool error_is_terminal() { return is_console(GetStdHandle(STD_ERROR_HANDLE)); }
 

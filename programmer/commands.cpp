@@ -14,6 +14,7 @@
 #include "fuse_checks.h"
 #include "hardware.h"
 #include "isp.h"
+#include "isp_clock.h"
 #include "link.h"
 #include "parts.h"
 #include "settings.h"
@@ -37,8 +38,7 @@ bool two_fuse_part() {
 const AvrPart* part_for_fuse_write(const char* what) {
   const AvrPart* part = identified_part();
   if (!part) {
-    std::printf("%s not written - target processor not recognised\n", what);
-    note_failure();
+    report_failure(Stream::out, "%s not written - target processor not recognised\n", what);
   }
   return part;
 }
@@ -49,8 +49,7 @@ void log_file_command(const char* arg) {
   log_file = std::fopen(arg, "w");
   if (!log_file) {
     const int error = errno;
-    std::printf("Can't create log file %s\n", arg);
-    note_file_failure(arg, error);
+    report_file_failure(arg, error, "Can't create log file %s\n", arg);
   }
 }
 
@@ -93,8 +92,7 @@ void get_fuses(const char*) {
 // keyword, so a typo such as adfapp.hex for dfapp.hex writes nothing.
 void default_fuses_command(const char* arg) {
   if (*arg) {
-    std::printf("Fuse bytes not written - 'a%s': a takes nothing after it\n", arg);
-    note_failure();
+    report_failure(Stream::out, "Fuse bytes not written - 'a%s': a takes nothing after it\n", arg);
     return;
   }
   const AvrPart* part = part_for_fuse_write("Fuse bytes");
@@ -123,9 +121,8 @@ void write_fuse_list(const char* word_arg) {
   const char* arg = fuse_arg.text;
   uint8_t low = 0, high = 0, extended = 0;
   if (!parse_fuse_list(arg, &low, &high, &extended)) {
-    std::printf("Fuse bytes not written - '%s' is not x,y,z of bytes in hexadecimal, up to 3 digits each\n",
-                arg);
-    note_failure();
+    report_failure(Stream::out,
+                   "Fuse bytes not written - '%s' is not x,y,z of bytes in hexadecimal, up to 3 digits each\n", arg);
     return;
   }
   if (!part_for_fuse_write("Fuse bytes")) return;
@@ -179,8 +176,8 @@ void write_one_fuse(int n, const char* word_arg, void (*write)(unsigned)) {
   char what[16];
   std::snprintf(what, sizeof what, "Fuse byte %d", n);
   if (!parse_fuse_field(arg, &v)) {
-    std::printf("%s not written - '%s' is not a byte in hexadecimal, up to 3 digits\n", what, word_arg);
-    note_failure();
+    report_failure(Stream::out, "%s not written - '%s' is not a byte in hexadecimal, up to 3 digits\n", what,
+                   word_arg);
     return;
   }
   if (!part_for_fuse_write(what)) return;
@@ -209,8 +206,7 @@ void identify_command(const char*) {
   if (const AvrPart* part = identified_part()) {
     std::printf("Processor: %s\n", part->name);
   } else {
-    std::printf("Processor: Unrecognized signature\n");
-    note_failure();
+    report_failure(Stream::out, "Processor: Unrecognized signature\n");
   }
 }
 
@@ -255,6 +251,7 @@ constexpr Command COMMANDS[] = {
     {"lf", false, log_file_command},
     {"mf", false, mismatch_file_command},
     {"sf", false, fill_command},
+    {"sc", false, clock_command},
     {"gf1", true, get_fuse_1},
     {"gf2", true, get_fuse_2},
     {"gf3", true, get_fuse_3},
@@ -326,8 +323,7 @@ int parse_fuse_list(const char* text, uint8_t* x, uint8_t* y, uint8_t* z) {
 int dispatch_command(const char* word) {
   std::string_view w(word);
   if (w.size() > static_cast<size_t>(MAX_WORD_LENGTH)) {
-    std::printf("Command word longer than %d characters refused\n", MAX_WORD_LENGTH);
-    note_failure();
+    report_failure(Stream::out, "Command word longer than %d characters refused\n", MAX_WORD_LENGTH);
   } else if (const Command* c = find_command(w)) {
     if (c->needs_target && target_released == 1) identify_target();
     c->run(word + c->keyword.size());

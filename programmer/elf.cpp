@@ -23,7 +23,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "hex.h"
@@ -77,6 +79,11 @@ int refuse(const char* reason) {
 // Reads the whole stream; false on a read error.
 bool read_whole(std::FILE* in, std::vector<uint8_t>& bytes) {
   constexpr size_t CHUNK = 1 << 16;
+  // Room for a regular file at once: no copy of what was read as the buffer grows, so a
+  // Ctrl-C waits for one chunk at most.
+  std::error_code error;
+  const uintmax_t size = std::filesystem::file_size(settings.download_file_name, error);
+  if (!error && size <= MAX_FILE_BYTES) bytes.reserve(static_cast<size_t>(size) + CHUNK);
   size_t got = CHUNK;
   while (got == CHUNK && bytes.size() <= MAX_FILE_BYTES) {
     const size_t old = bytes.size();
@@ -273,17 +280,15 @@ const char* device_problem(const Loaded& loaded, const DownloadTarget& target, c
 
 }  // namespace
 
-int load_elf_file(ElfMemory memory, const DownloadTarget& target) {
-  if (download_stream == nullptr) return -1;
+int load_elf_file(std::FILE* in, ElfMemory memory, const DownloadTarget& target) {
+  if (in == nullptr) return -1;
   fill_load_image(settings.fill_char);
   std::vector<uint8_t> file;
-  const bool read = read_whole(download_stream, file);
+  const bool read = read_whole(in, file);
   const int error = errno;
-  std::fclose(download_stream);
-  download_stream = nullptr;
   if (!read) {
-    std::printf("%s: read error - download refused\n", settings.download_file_name);
-    note_file_failure(settings.download_file_name, error);
+    report_file_failure(settings.download_file_name, error, "%s: read error - download refused\n",
+                        settings.download_file_name);
     return -1;
   }
   if (file.size() > MAX_FILE_BYTES) return refuse("over 64 MiB, too large for an AVR program");

@@ -19,10 +19,12 @@
 #include "image.h"
 #include "interrupt.h"
 #include "isp.h"
+#include "isp_clock.h"
 #include "link.h"
 #include "parts.h"
 #include "settings.h"
 #include "target.h"
+#include "terminal.h"
 
 namespace {
 
@@ -40,51 +42,52 @@ void store_download_name(const char* name) {
   if (download_forced) settings.download_file_name[length - 1] = '\0';
 }
 
-bool target_known() { return current_part >= 0 && current_part < part_count; }
-
-void refuse_unknown_target(const char* what) {
-  std::printf("Target not recognised - %s refused\n", what);
-  note_failure();
+// The identified part's row; without one, "Target not recognised - `what` refused",
+// the run's failure, and the settings reset, and null.
+const AvrPart* known_target(const char* what) {
+  if (const AvrPart* part = identified_part()) return part;
+  report_failure(Stream::out, "Target not recognised - %s refused\n", what);
+  reset_settings();
+  return nullptr;
 }
 
 // In binary mode: on Windows a text-mode read would drop an ELF file's carriage
 // returns and end at its first 0x1a byte. The HEX reader skips carriage returns.
-bool open_download() {
-  download_stream = std::fopen(settings.download_file_name, "rb");
-  if (download_stream != nullptr) return true;
+std::FILE* open_download() {
+  std::FILE* file = std::fopen(settings.download_file_name, "rb");
+  if (file != nullptr) return file;
   const int error = errno;
   check_interrupt();  // the open of a FIFO without a writer waits until Ctrl-C
-  std::printf("Can't open download file\n");
-  note_file_failure(settings.download_file_name, error);
-  return false;
+  report_file_failure(settings.download_file_name, error, "Can't open download file\n");
+  return nullptr;
 }
 
-// The reader's result, or -1 when the reader refused the file. The first byte tells
-// an ELF file from an Intel HEX file; an ELF file gives the bytes of `memory`. The file
-// is bounded by that memory of the identified part, or by the image for ld.
-int load_download(ElfMemory memory, bool for_part = true) {
+// Reads the download file into the load image and closes it: the reader's result, or
+// -1 when the reader refused the file. The first byte tells an ELF file from an Intel
+// HEX file; an ELF file gives the bytes of `memory`. The file is bounded by that memory
+// of `part`, or by the image without one (ld).
+int load_download(std::FILE* file, ElfMemory memory, const AvrPart* part) {
   DownloadTarget target;
   target.forced = download_forced;
-  if (for_part && target_known()) {
-    target.part = &part_table[current_part];
-    target.capacity = memory == ELF_FLASH ? target.part->flash_bytes : target.part->eeprom_bytes;
+  if (part) {
+    target.part = part;
+    target.capacity = memory == ELF_FLASH ? part->flash_bytes : part->eeprom_bytes;
     target.memory = memory == ELF_FLASH ? "flash" : "EEPROM";
   }
-  const int first = std::fgetc(download_stream);
+  const int first = std::fgetc(file);
   check_interrupt();
-  if (first != EOF) std::ungetc(first, download_stream);
-  const int length = first == ELF_FIRST_BYTE ? load_elf_file(memory, target) : load_hex_file(target);
+  if (first != EOF) std::ungetc(first, file);
+  const int length = first == ELF_FIRST_BYTE ? load_elf_file(file, memory, target) : load_hex_file(file, target);
+  std::fclose(file);
   if (length < 0) note_failure();
   return length;
 }
 
 // Refuses a download whose end lies beyond the `memory` of the identified part.
-bool fits_part(int length, int capacity, const char* memory) {
+bool fits_part(int length, int capacity, const char* memory, const AvrPart& part) {
   if (length <= capacity) return true;
-  std::printf("%s: %d bytes do not fit the %d-byte %s of the %s - download refused\n",
-              settings.download_file_name, length, capacity, memory,
-              part_table[current_part].name);
-  note_failure();
+  report_failure(Stream::out, "%s: %d bytes do not fit the %d-byte %s of the %s - download refused\n",
+                 settings.download_file_name, length, capacity, memory, part.name);
   return false;
 }
 
@@ -129,13 +132,46 @@ int whole_words(int length) { return length + (length & 1); }
 
 bool verifying() { return settings.verify_mode == 'v'; }
 
-void verdict(int length, const char* match_format, const char* mismatch_format) {
+// Standard output while a job is repeated at the standard timing: held, so the run
+// prints what one job prints, with the repeat's verdict (-1: not held).
+int held_output = -1;
+
+void release_output() {
+  restore_output(held_output);
+  held_output = -1;
+}
+
+// False for a mismatch at a shortened ISP clock, which is left unreported: the
+// caller repeats the job at the standard timing, whose verdict counts.
+bool verdict(int length, const char* match_format, const char* mismatch_format) {
+  if (isp_clock_shortened() && count_mismatches(length) != 0) return false;
+  release_output();
   if (compare_images(length)) {
     std::printf(match_format, settings.download_file_name);
   } else {
-    std::printf(mismatch_format, settings.download_file_name);
-    note_failure();
+    report_failure(Stream::out, mismatch_format, settings.download_file_name);
   }
+  return true;
+}
+
+// Runs `job` (programming and verification; false for a mismatch at a shortened
+// clock) at the clock chosen for `part`, then at the standard timing once more after
+// `prepare` (the chip erase again, where the job needs one) if the first run read
+// back wrong. Only a verified job runs at a shortened clock. The repeat prints
+// nothing on standard output until its verdict: the output is one job's, as at the
+// standard timing; the repeat is told on standard error.
+template <typename Job, typename Prepare>
+void at_chosen_clock(const AvrPart& part, Job job, Prepare prepare) {
+  if (verifying()) shorten_isp_clock(part);
+  const bool done = job();
+  if (!restore_standard_clock() || done) return;
+  std::fflush(stdout);
+  std::fprintf(stderr, "Verification failed at a shortened ISP clock - repeating at the standard timing\n");
+  held_output = silence_output();
+  if (prepare()) job();
+  if (held_output < 0) return;
+  release_output();
+  std::fprintf(stderr, "The repeat at the standard timing failed before its verification\n");
 }
 
 // A locked chip ignores every write, and in lock mode 2 still reads back what it held:
@@ -143,10 +179,10 @@ void verdict(int length, const char* match_format, const char* mismatch_format) 
 bool programming_allowed(const char* memory) {
   const uint8_t lock = isp_read_lock();
   if (lock_mode(lock).programming) return true;
-  std::printf("Target is locked (lock byte %x) - %s download refused: only a chip erase clears "
-              "the lock, and it costs the flash (and the EEPROM, unless EESAVE is programmed)\n",
-              lock, memory);
-  note_failure();
+  report_failure(Stream::out,
+                 "Target is locked (lock byte %x) - %s download refused: only a chip erase clears "
+                 "the lock, and it costs the flash (and the EEPROM, unless EESAVE is programmed)\n",
+                 lock, memory);
   return false;
 }
 
@@ -155,15 +191,13 @@ bool programming_allowed(const char* memory) {
 void upload(const char* name, bool flash) {
   store_name(settings.upload_file_name, name);
   if (target_released == 1) identify_target();
-  if (!target_known()) {
-    refuse_unknown_target("upload");
-  } else if (!lock_mode(isp_read_lock()).reading) {
+  const AvrPart* part = known_target("upload");
+  if (!part) return;
+  if (!lock_mode(isp_read_lock()).reading) {
     // A file of FF bytes would pass for the chip's contents.
-    std::printf("Target is locked - its memories read as ff, upload refused\n");
-    note_failure();
+    report_failure(Stream::out, "Target is locked - its memories read as ff, upload refused\n");
   } else {
-    const AvrPart& part = part_table[current_part];
-    const int size = flash ? part.flash_bytes : part.eeprom_bytes;
+    const int size = flash ? part->flash_bytes : part->eeprom_bytes;
     if (flash) {
       read_flash(size);
       std::printf("\n");  // end the progress line before the file message
@@ -179,41 +213,84 @@ void upload(const char* name, bool flash) {
 // so old contents beyond the file count; and at least the `loaded` bytes the file
 // set, so a chip that kept nothing (read back as all 0xFF, trimmed to nothing), or
 // lost the file's last byte, never compares as a match.
-void verify_whole_memory(bool flash, int size, int loaded) {
+bool verify_whole_memory(bool flash, int size, int loaded) {
   std::printf("Read back target to verify\n");
   if (flash)
     read_flash(size);
   else
     read_eeprom(size);
-  verdict(std::max(trimmed_length(size), loaded), "Target matches %s\n",
-          "ERROR - Target does not match %s\n");
+  return verdict(std::max(trimmed_length(size), loaded), "Target matches %s\n",
+                 "ERROR - Target does not match %s\n");
+}
+
+bool eeprom_programming_allowed(const AvrPart&) { return programming_allowed("EEPROM"); }
+
+int write_eeprom_of(const AvrPart&, int length) { return write_eeprom(length); }
+// After the chip erase, pages the erase already left blank are skipped.
+int write_erased_flash(const AvrPart& part, int length) { return write_flash(part, length, true); }
+
+// df reads back what it wrote; da and de the whole memory.
+bool verify_written_flash(const AvrPart&, int, int written) {
+  std::printf("Read back target to verify\n");
+  read_flash(written);
+  return verdict(whole_words(written), "\nTarget Flash matches %s\n", "\nERROR - Target does not match %s\n");
+}
+bool verify_all_flash(const AvrPart& part, int length, int) {
+  return verify_whole_memory(true, part.flash_bytes, whole_words(length));
+}
+bool verify_all_eeprom(const AvrPart& part, int length, int) {
+  return verify_whole_memory(false, part.eeprom_bytes, length);
+}
+
+// What sets the three downloads apart: the memory and its size, what readies the chip
+// (flash: a chip erase; EEPROM: none, it erases each byte as it writes it, but the lock
+// must allow writes), how the count is announced and how the result is verified.
+struct Download {
+  ElfMemory memory;
+  const char* memory_name;
+  int AvrPart::*capacity;
+  bool announce_length;  // "load file length = N"
+  bool (*prepare)(const AvrPart&);
+  int (*write)(const AvrPart&, int length);
+  const char* written_format;
+  bool (*verify)(const AvrPart&, int length, int written);  // false: a mismatch
+};
+
+constexpr Download FLASH{ELF_FLASH, "flash", &AvrPart::flash_bytes, false, erase_chip, write_erased_flash,
+                         "Bytes written to target %d  \n", verify_written_flash};
+constexpr Download ALL_PROCESSORS{ELF_FLASH, "flash", &AvrPart::flash_bytes, true, erase_chip, write_erased_flash,
+                                  "%d bytes written to target\n", verify_all_flash};
+constexpr Download EEPROM{ELF_EEPROM, "EEPROM", &AvrPart::eeprom_bytes, true, eeprom_programming_allowed,
+                          write_eeprom_of, "Bytes written to target %d\n", verify_all_eeprom};
+
+// The download file into the identified `part`. A file that can't be opened keeps the
+// settings, so the command can be repeated; otherwise they are reset.
+void download(const Download& d, const AvrPart& part) {
+  std::FILE* file = open_download();
+  if (!file) return;
+  const int length = load_download(file, d.memory, &part);
+  if (length >= 0 && d.announce_length) std::printf("load file length = %d\n", length);
+  if (length >= 0 && fits_part(length, part.*d.capacity, d.memory_name, part) && d.prepare(part)) {
+    at_chosen_clock(part, [&] {
+      std::printf("Programming\n");
+      const int written = d.write(part, length);
+      std::printf(d.written_format, written);
+      return !verifying() || d.verify(part, length, written);
+    }, [&] { return d.prepare(part); });
+  }
+  reset_settings();
+}
+
+// A download into the target the cable reaches now, identified first if it was let run.
+void download_here(const Download& d, const char* name) {
+  store_download_name(name);
+  if (target_released == 1) identify_target();
+  if (const AvrPart* part = known_target("download")) download(d, *part);
 }
 
 }  // namespace
 
-void download_flash(const char* name) {
-  store_download_name(name);
-  if (target_released == 1) identify_target();
-  if (!target_known()) {
-    refuse_unknown_target("download");
-    reset_settings();
-    return;
-  }
-  if (!open_download()) return;  // settings kept, so the command can be repeated
-  const int length = load_download(ELF_FLASH);
-  const AvrPart& part = part_table[current_part];
-  if (length >= 0 && fits_part(length, part.flash_bytes, "flash") && erase_chip(part)) {
-    std::printf("Programming\n");
-    const int written = write_flash(current_part, length);
-    std::printf("Bytes written to target %ld  \n", static_cast<long>(written));
-    if (verifying()) {
-      std::printf("Read back target to verify\n");
-      read_flash(written);
-      verdict(whole_words(written), "\nTarget Flash matches %s\n", "\nERROR - Target does not match %s\n");
-    }
-  }
-  reset_settings();
-}
+void download_flash(const char* name) { download_here(FLASH, name); }
 
 // Processor 1 is not included. Nothing on the cable tells the positions apart, so
 // each pass programs whichever target the cable reaches; a setting made before da
@@ -224,53 +301,19 @@ void download_all(const char* name) {
     std::printf("Reset %d: ", p);
     check_target();
     store_download_name(name);
-    if (!target_known()) {
-      refuse_unknown_target("download");
-      reset_settings();
-      continue;
-    }
-    if (!open_download()) continue;
-    const int length = load_download(ELF_FLASH);
-    if (length >= 0) std::printf("load file length = %d\n", length);
-    const AvrPart& part = part_table[current_part];
-    if (length >= 0 && fits_part(length, part.flash_bytes, "flash") && erase_chip(part)) {
-      std::printf("Programming\n");
-      const int written = write_flash(current_part, length);
-      std::printf("%d bytes written to target\n", written);
-      if (verifying()) verify_whole_memory(true, part.flash_bytes, whole_words(length));
-    }
-    reset_settings();
+    if (const AvrPart* part = known_target("download")) download(ALL_PROCESSORS, *part);
   }
 }
 
-void download_eeprom(const char* name) {
-  store_download_name(name);
-  if (target_released == 1) identify_target();
-  if (!target_known()) {
-    refuse_unknown_target("download");
-    reset_settings();
-    return;
-  }
-  if (!open_download()) return;
-  const int length = load_download(ELF_EEPROM);
-  if (length >= 0) std::printf("load file length = %d\n", length);
-  const AvrPart& part = part_table[current_part];
-  // No chip erase: the EEPROM erases each byte as it writes it.
-  if (length >= 0 && fits_part(length, part.eeprom_bytes, "EEPROM") && programming_allowed("EEPROM")) {
-    std::printf("Programming\n");
-    const int written = write_eeprom(length);
-    std::printf("Bytes written to target %d\n", written);
-    if (verifying()) verify_whole_memory(false, part.eeprom_bytes, length);
-  }
-  reset_settings();
-}
+void download_eeprom(const char* name) { download_here(EEPROM, name); }
 
 // Fills the load image only. With verification off the settings stay as they are,
 // 'n' included.
 void load_only(const char* name) {
   store_download_name(name);
-  if (!open_download()) return;
-  load_download(ELF_FLASH, false);
+  std::FILE* file = open_download();
+  if (!file) return;
+  load_download(file, ELF_FLASH, nullptr);
   if (verifying()) reset_settings();
 }
 

@@ -84,8 +84,7 @@ void check_fuse_write(const FuseWrite& w) {
     uint8_t changeable = static_cast<uint8_t>(~fixed_bits(*part, n));
     uint8_t read = fuse_bytes[slot(n)];
     if (((read ^ w.value[slot(n)]) & changeable) == 0) continue;
-    std::printf("Fuse byte %d reads %x after writing %x\n", n, read, w.value[slot(n)]);
-    note_failure();
+    report_failure(Stream::out, "Fuse byte %d reads %x after writing %x\n", n, read, w.value[slot(n)]);
   }
 }
 

@@ -26,7 +26,6 @@
 #include "parts.h"
 #include "settings.h"
 
-std::FILE* download_stream = nullptr;
 
 namespace {
 
@@ -47,7 +46,7 @@ constexpr std::array<int8_t, 256> digit_values = [] {
 
 constexpr char lower_digits[] = "0123456789abcdef";
 
-// Buffered reading of download_stream; a 1 MiB file goes through in 16 refills.
+// Buffered reading of the download file; a 1 MiB file goes through in 16 refills.
 unsigned char input_buffer[1 << 16];
 
 // The most text a HEX file needs for a memory of `capacity` bytes: a record of one
@@ -230,10 +229,10 @@ void beyond_reason(const DownloadTarget& target, uint64_t end, char* text, size_
                 memory_text(target).c_str());
 }
 
-int load_hex_file(const DownloadTarget& target) {
-  if (download_stream == nullptr) return -1;
+int load_hex_file(std::FILE* file, const DownloadTarget& target) {
+  if (file == nullptr) return -1;
   fill_load_image(settings.fill_char);
-  Source in{download_stream};
+  Source in{file};
   const uint64_t limit = text_limit(target.capacity);
   uint64_t base = 0;
   int64_t result = -1;  // -1 until the first record
@@ -247,18 +246,16 @@ int load_hex_file(const DownloadTarget& target) {
       status = -1;
     }
   }
-  if (status == 1 && std::ferror(download_stream)) {
+  if (status == 1 && std::ferror(file)) {
     const int error = errno;  // a folder opens for reading and fails at the first read
-    std::printf("%s: read error - download refused\n", settings.download_file_name);
-    note_file_failure(settings.download_file_name, error);
+    report_file_failure(settings.download_file_name, error, "%s: read error - download refused\n",
+                        settings.download_file_name);
     status = -1;
   }
   if (status == 1 && result < 0) {
     std::printf("%s holds no Intel HEX records - download refused\n", settings.download_file_name);
     status = -1;
   }
-  std::fclose(download_stream);
-  download_stream = nullptr;
   return status == 1 ? static_cast<int>(result) : -1;
 }
 
@@ -266,8 +263,7 @@ int write_hex_file(const char* path, int length) {
   ReplacementFile out;
   if (!open_output(out, path)) {
     const int error = errno;
-    std::printf("Can't open output file %s\n", path);
-    note_file_failure(path, error);
+    report_file_failure(path, error, "Can't open output file %s\n", path);
     return -1;
   }
   std::printf("Write Flash/EEPROM data to %s\n", path);
@@ -293,8 +289,7 @@ int write_hex_file(const char* path, int length) {
   std::fputs(":00000001FF\n", out.file);
   if (!replacement_commit(out)) {
     const int error = errno;
-    std::printf("Can't write output file %s - left as it was\n", path);
-    note_file_failure(path, error);
+    report_file_failure(path, error, "Can't write output file %s - left as it was\n", path);
     return -1;
   }
   return 1;

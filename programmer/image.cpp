@@ -53,6 +53,10 @@ class FlashSegment {
   unsigned segment_ = 0;
 };
 
+bool all_erased(int from, int to) {
+  return std::all_of(load_image + from, load_image + to, [](uint8_t b) { return b == 0xFF; });
+}
+
 // The flash jobs' counters ("Bytes written to target: 292  \r"): every step where a
 // person watches the line rewrite itself; to a pipe or a file only the last value,
 // once, instead of a piece for every word (65536 of them for 128 KiB).
@@ -73,20 +77,21 @@ void fill_readback_image(uint8_t value) {
   std::memset(readback_image, value, sizeof readback_image);
 }
 
-int write_flash(int part, int length) {
-  if (part < 0 || part >= part_count) return 0;  // no row: nothing to size the pages by
+int write_flash(const AvrPart& part, int length, bool erased) {
   length = clamp_length(length);
-  const int page_words = part_table[part].page_words;
+  const int page_words = part.page_words;
   const bool load_bytes = page_size_known(page_words);
   int pending = 0;       // words loaded into the page buffer since the last page write
   unsigned page = 0;     // word address of the page being filled
+  bool blank = false;    // the page being filled holds only 0xFF and is skipped
 
   FlashSegment segment;
   progress_begin("Bytes written to target: ", length, true);
   const Counter counter{"Bytes written to target: ", whole_words_of(length)};
   for (int i = 0; i < length; i += 2) {
     const unsigned offset = static_cast<unsigned>((i / 2) % page_words);
-    if (load_bytes) {
+    if (offset == 0) blank = erased && all_erased(i, std::min(i + 2 * page_words, whole_words_of(length)));
+    if (load_bytes && !blank) {
       // An odd length takes its last high byte from load_image[length], the fill byte.
       isp_load_page_low(offset, load_image[i]);
       isp_load_page_high(offset, load_image[i + 1]);
@@ -95,23 +100,23 @@ int write_flash(int part, int length) {
     progress_update(i + 2);
     if (++pending == page_words) {
       pending = 0;
-      segment.reach(page);
-      isp_write_page(page);
-      if (isp_wait_ready() == -1) {
+      if (!blank) {
+        segment.reach(page);
+        isp_write_page(page);
+      }
+      if (!blank && isp_wait_ready() == -1) {
         progress_clear();
-        std::printf("Error - Flash write timeout    \n");
-        note_failure();
+        report_failure(Stream::out, "Error - Flash write timeout    \n");
       }
       page += static_cast<unsigned>(page_words);
     }
   }
-  if (pending != 0) {
+  if (pending != 0 && !blank) {
     segment.reach(page);
     isp_write_page(page);
     if (isp_wait_ready() == -1) {
       progress_clear();
-      std::printf("Error - Flash write timeout\n");
-      note_failure();
+      report_failure(Stream::out, "Error - Flash write timeout\n");
     }
   }
   progress_end();
@@ -125,8 +130,7 @@ int write_eeprom(int length) {
     isp_write_eeprom(static_cast<unsigned>(i), load_image[i]);
     if (isp_wait_ready() == -1) {
       progress_clear();
-      std::printf("Error - EEPROM write timeout\n");
-      note_failure();
+      report_failure(Stream::out, "Error - EEPROM write timeout\n");
     }
     progress_update(i + 1);
   }
@@ -191,11 +195,16 @@ int trimmed_length(int length) {
   return length;
 }
 
-int compare_images(int length) {
+int count_mismatches(int length) {
   length = clamp_length(length);
   int mismatched = 0;
   for (int i = 0; i < length; ++i)
     if (load_image[i] != readback_image[i]) ++mismatched;
+  return mismatched;
+}
+
+int compare_images(int length) {
+  const int mismatched = count_mismatches(length);
   if (mismatched != 0) std::printf("\n%d bytes mismatched\n", mismatched);
   return mismatched == 0 ? 1 : 0;
 }

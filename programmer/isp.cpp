@@ -2,6 +2,8 @@
 // in hardware.h over the byte shifts of the link.
 #include "isp.h"
 
+#include <cstddef>
+
 #include "delay.h"
 #include "hardware.h"
 #include "link.h"

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "clock.h"
 #include "commands.h"
 #include "console.h"
 #include "delay.h"
@@ -31,7 +32,6 @@ bool names_command_file(const char* word) { return word[0] == 'f' || word[0] == 
     WordResult r = console_read_word(word);
     if (r == WORD_END) break;
     if (r == WORD_TOO_LONG) {
-      note_failure();
       std::printf("-");
     } else if (names_command_file(word)) {
       if (!run_command_file(word + 1)) std::printf("\n-");
@@ -52,9 +52,7 @@ bool names_command_file(const char* word) { return word[0] == 'f' || word[0] == 
 // An argument without its '-' (i, dfprog.hex) runs nothing; standard output stays
 // silent for it, but a run that did nothing of what was typed must not pass for success.
 void skip_argument(const char* arg) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "Argument '%s' skipped - command words on the command line begin with '-'\n", arg);
-  note_failure();
+  report_failure(Stream::err, "Argument '%s' skipped - command words on the command line begin with '-'\n", arg);
 }
 
 [[noreturn]] void command_line_mode(int argc, char** argv) {
@@ -94,6 +92,7 @@ int main(int argc, char** argv) {
     print_parts();
     return 0;
   }
+  clock_start();  // before any port operation, so that no wait carries its measurement
   settings.hex_extended_record_type = 4;
   bind_port_library();  // a missing library is reported by the first port call
   // Root's rights, where held for another user, end here: before the calibration

@@ -57,23 +57,20 @@ void print_help() {
 // beginning with f here goes to the dispatcher, which has no such command.
 int run_command_file(const char* name) {
   if (std::strlen(name) >= static_cast<size_t>(MAX_WORD_LENGTH)) {
-    std::printf("Command file name longer than %d characters refused\n", MAX_WORD_LENGTH - 1);
-    note_failure();
+    report_failure(Stream::out, "Command file name longer than %d characters refused\n", MAX_WORD_LENGTH - 1);
     return 0;
   }
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(name, "r"), std::fclose);
   if (!file) {
     const int error = errno;
-    std::printf("Can't open file named: %s\n", name);
-    note_file_failure(name, error);
+    report_file_failure(name, error, "Can't open file named: %s\n", name);
     return 0;
   }
   // A folder opens for reading but fails at the first read: not a command file.
   const int first = std::fgetc(file.get());
   if (first == EOF && std::ferror(file.get())) {
     const int error = errno;
-    std::printf("Can't read file named: %s\n", name);
-    note_file_failure(name, error);
+    report_file_failure(name, error, "Can't read file named: %s\n", name);
     return 0;
   }
   if (first != EOF) std::ungetc(first, file.get());
@@ -83,7 +80,6 @@ int run_command_file(const char* name) {
     WordResult r = read_file_word(file.get(), word, sizeof word);
     if (r == WORD_END) break;
     if (r == WORD_TOO_LONG) {
-      note_failure();
       std::printf("-");
       continue;
     }

@@ -15,9 +15,3 @@ void reset_settings() {
   settings.log_file_name[0] = '\0';
   settings.mismatch_file_name[0] = '\0';
 }
-
-void note_file_failure(const char* name, int error) {
-  std::fflush(stdout);  // the reason follows the message it explains
-  std::fprintf(stderr, "%s: %s\n", name, std::strerror(error));
-  note_failure();
-}

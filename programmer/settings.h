@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 
-#include "run_state.h"  // note_failure, run_failed
+#include "run_state.h"  // report_failure, run_failed
 
 constexpr int FILE_NAME_CAPACITY = 250;
 
@@ -20,7 +20,3 @@ struct ProgrammerSettings {
 extern ProgrammerSettings settings;
 
 void reset_settings();
-// Records that a command of this run met a failure, for a file the system refused:
-// after the command's own message, one line on standard error with the name as given
-// and the system's reason for `error` (an errno value). The run then ends with status 2.
-void note_file_failure(const char* name, int error);

@@ -27,13 +27,11 @@ bool no_target_hint_given = false;
 // their own wording on standard output; the hint of what to look at goes to standard
 // error once a run, however many commands meet the silent cable.
 void note_no_target() {
-  note_failure();
-  if (no_target_hint_given) return;
+  if (no_target_hint_given) return note_failure();
   no_target_hint_given = true;
-  std::fflush(stdout);
-  std::fprintf(stderr,
-               "No target answered Programming Enable - check the cable, the board's power and "
-               "that a chip sits in the socket\n");
+  report_failure(Stream::err,
+                 "No target answered Programming Enable - check the cable, the board's power and "
+                 "that a chip sits in the socket\n");
 }
 
 }  // namespace
@@ -88,8 +86,7 @@ void check_target() {
   }
   const AvrPart* part = identified_part();
   if (!part) {
-    std::printf("Target Processor Unrecognized but responding ");
-    note_failure();  // a chip this programmer can't serve
+    report_failure(Stream::out, "Target Processor Unrecognized but responding ");  // a chip this programmer can't serve
   } else
     std::printf("Target %s responding ", part->name);
   if (p.fuses == FUSES_DEFAULT) {

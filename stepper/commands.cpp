@@ -21,9 +21,7 @@ namespace {
 // A word refused for its argument: one line on standard error (standard output stays
 // as it was), and the run ends with status 2.
 void refuse_argument(const char* word, const char* need) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "'%s' refused - %s\n", word, need);
-  note_failure();
+  report_failure(Stream::err, "'%s' refused - %s\n", word, need);
 }
 
 bool is_axis(char letter) { return letter && axis_index(static_cast<char>(std::tolower(static_cast<unsigned char>(letter)))) >= 0; }
@@ -133,13 +131,11 @@ void wait_command(const char* word) {
   errno = 0;
   long long ms = std::strtoll(digits, &end, 10);
   if (end == digits || std::isspace(static_cast<unsigned char>(*digits))) {
-    std::printf("No delay given - d needs a number of milliseconds (d500)\n");
-    note_failure();
+    report_failure(Stream::out, "No delay given - d needs a number of milliseconds (d500)\n");
     return;
   }
   if (errno == ERANGE || ms < 0 || ms > INT32_MAX || *end) {  // d5oo is no 5 ms wait
-    std::printf("Delay %s refused - give 0 to %d milliseconds\n", digits, INT32_MAX);
-    note_failure();
+    report_failure(Stream::out, "Delay %s refused - give 0 to %d milliseconds\n", digits, INT32_MAX);
     return;
   }
   // Up to 2^31 ms is about 2.1e12 units: the wait counts in 64 bits and runs its whole time.
@@ -175,15 +171,13 @@ int dispatch_command(const char* word) {
 void run_command_file(const char* name) {
   std::FILE* file = name[0] ? std::fopen(name, "r") : nullptr;
   if (!file) {
-    std::printf("Can't open file %s - may not exist\n-", name);
-    note_failure();
+    report_failure(Stream::out, "Can't open file %s - may not exist\n-", name);
     return;
   }
   // A folder opens for reading but fails at the first read: not a command file.
   const int first = std::fgetc(file);
   if (first == EOF && std::ferror(file)) {
-    std::printf("Can't read file %s - not a command file\n-", name);
-    note_failure();
+    report_failure(Stream::out, "Can't read file %s - not a command file\n-", name);
     std::fclose(file);
     return;
   }
@@ -193,10 +187,7 @@ void run_command_file(const char* name) {
   for (;;) {
     WordResult result = read_file_word(file, word, WORD_BUFFER_SIZE);
     if (result == WORD_END) break;
-    if (result == WORD_TOO_LONG) {
-      note_failure();
-      continue;
-    }
+    if (result == WORD_TOO_LONG) continue;
     std::printf("%s\n", word);
     dispatch_command(word);
     std::printf("-");
@@ -209,8 +200,7 @@ void run_command_line(int argc, char** argv) {
     const char* argument = argv[i];
     if (argument[0] != '-') continue;
     if (std::strlen(argument) > static_cast<size_t>(MAX_WORD_LENGTH)) {
-      std::printf("Argument refused - longer than %d characters\n", MAX_WORD_LENGTH);
-      note_failure();
+      report_failure(Stream::out, "Argument refused - longer than %d characters\n", MAX_WORD_LENGTH);
       continue;
     }
     char word[WORD_BUFFER_SIZE];
@@ -234,7 +224,6 @@ void run_interactive() {
     WordResult result = console_read_word(word);
     if (result == WORD_END) end_program(EXIT_AFTER_E);  // nobody left to type e
     if (result == WORD_TOO_LONG) {
-      note_failure();
       std::printf("-");
       continue;
     }

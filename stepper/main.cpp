@@ -1,6 +1,7 @@
 // pavolt: test utility for the four-axis stepper controller board.
 #include <cstdio>
 
+#include "clock.h"
 #include "commands.h"
 #include "delay.h"
 #include "info_options.h"
@@ -11,6 +12,7 @@
 
 int main(int argc, char** argv) {
   if (answered_info_option(argc, argv, print_help, print_version)) return 0;
+  clock_start();  // before any port operation, so that no wait carries its measurement
   bind_port_library();  // without it the first port call explains and stops
   // Before the calibration cache and the configuration file. A port opened this early
   // has its aux outputs switched off at once, not only after the calibration: the ppdev

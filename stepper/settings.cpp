@@ -86,7 +86,6 @@ class ConfigWords {
       return WORD_OK;
     }
     WordResult result = read_file_word(file_, word, CONFIG_WORD_CAPACITY, &line_);
-    if (result == WORD_TOO_LONG) note_failure();
     if (result != WORD_END) word_line_ = line_;  // at the end, the key's line stays
     return result;
   }
@@ -97,10 +96,8 @@ class ConfigWords {
   // One line on standard error for a value that can't be used: the file's line, the
   // key, what is wrong, and the value the setting keeps. The run then ends with 2.
   void refuse(const ConfigKey& key, const std::string& what, const std::string& kept) const {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s line %d: %s %s - keeping %s\n", name_, word_line_, key.name, what.c_str(),
-                 kept.c_str());
-    note_failure();
+    report_failure(Stream::err, "%s line %d: %s %s - keeping %s\n", name_, word_line_, key.name, what.c_str(),
+                   kept.c_str());
   }
 
  private:
@@ -282,23 +279,19 @@ void load_config_file() {
     // for one that took the user's settings.
     if (errno != ENOENT) {
       const int error = errno;
-      std::fflush(stdout);
-      std::fprintf(stderr, "%s: %s - default settings kept\n", CONFIG_FILE_NAME, std::strerror(error));
-      note_failure();
+      report_failure(Stream::err, "%s: %s - default settings kept\n", CONFIG_FILE_NAME, std::strerror(error));
     }
     return;
   }
   if (!first_read_works(file)) {
-    std::printf("\n%s can't be read - default settings kept\n", CONFIG_FILE_NAME);
-    note_failure();
+    report_failure(Stream::out, "\n%s can't be read - default settings kept\n", CONFIG_FILE_NAME);
     std::fclose(file);
     return;
   }
   std::printf("\n%s file found - Updating parameters\n", CONFIG_FILE_NAME);
   read_config(file, CONFIG_FILE_NAME);
   if (std::ferror(file)) {
-    std::printf("%s: read error - the rest of the file was not read\n", CONFIG_FILE_NAME);
-    note_failure();
+    report_failure(Stream::out, "%s: read error - the rest of the file was not read\n", CONFIG_FILE_NAME);
   }
   std::fclose(file);
 }
@@ -312,13 +305,11 @@ void check_rate_pairs(const Settings& before, const int* set_on_line, const char
   for (size_t max = 0; config_keys[max].kind == KEY_RATE; max += 2) {
     const ConfigKey &top = config_keys[max], &bottom = config_keys[max + 1];
     if (settings.*bottom.rate <= settings.*top.rate) continue;
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s line %d: %s %d is above %s %d - keeping %d and %d\n", name,
-                 std::max(set_on_line[max], set_on_line[max + 1]), bottom.name, settings.*bottom.rate, top.name,
-                 settings.*top.rate, before.*bottom.rate, before.*top.rate);
+    report_failure(Stream::err, "%s line %d: %s %d is above %s %d - keeping %d and %d\n", name,
+                   std::max(set_on_line[max], set_on_line[max + 1]), bottom.name, settings.*bottom.rate, top.name,
+                   settings.*top.rate, before.*bottom.rate, before.*top.rate);
     settings.*bottom.rate = before.*bottom.rate;
     settings.*top.rate = before.*top.rate;
-    note_failure();
   }
 }
 

@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "delay.h"
+#include "delay_hooks.h"
 #include "port.h"
 #include "run_program.h"
 

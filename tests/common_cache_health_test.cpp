@@ -7,6 +7,7 @@
 #include <string>
 
 #include "delay.h"
+#include "delay_hooks.h"
 #include "run_program.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "delay.h"
+#include "delay_hooks.h"
 #include "interrupt.h"
 #include "run_program.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e_varnprog_support.h"
+#include "varnprog_runs.h"
 #include "run_program.h"
 
 namespace {

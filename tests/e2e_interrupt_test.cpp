@@ -3,8 +3,10 @@
 // chip, and no temporary file or half-written HEX file is left behind.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -13,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e_varnprog_support.h"
+#include "varnprog_runs.h"
 
 namespace {
 
@@ -96,6 +98,26 @@ TEST_P(Interrupt, UploadsLeaveTheOldFileOrACompleteNewOne) {
   // The chip came through the interrupted runs unchanged.
   ASSERT_EQ(varnprog(dir, {"-ueagain.hex"}, "part=ATmega128,state=chip.txt").status, 0);
   EXPECT_EQ(dir.read("again.hex"), expected);
+}
+
+// A download file read from a FIFO whose writer sent one record and waits: the read
+// blocks until the signal, which ends the run before anything is erased.
+TEST_P(Interrupt, ADownloadFileReadStopsBeforeTheErase) {
+  const int sig = GetParam();
+  TempDir dir;
+  ASSERT_EQ(mkfifo(dir.file("slow.hex").c_str(), 0600), 0);
+  const int writer = open(dir.file("slow.hex").c_str(), O_RDWR | O_NONBLOCK);  // never blocks, never ends
+  ASSERT_GE(writer, 0);
+  const std::string record = ":0400000001020304F2\n";
+  ASSERT_EQ(write(writer, record.data(), record.size()), static_cast<ssize_t>(record.size()));
+  RunOptions options = signalled_run({"-dfslow.hex"}, "sim:timing=fast,report=report.txt", sig, 200);
+  options.timeout_s = 20;
+  RunResult r = run_program("varnprog", options, dir);
+  close(writer);
+  ASSERT_TRUE(ended_by(r, sig));
+  EXPECT_EQ(after_banner(r), "") << "no read error, nothing programmed";
+  EXPECT_EQ(report_of(dir, "chip_erases"), "0");
+  EXPECT_EQ(report_of(dir, "reset"), "1");
 }
 
 // At the interactive prompt the program waits in a blocking read of standard input.

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e_varnprog_support.h"
+#include "varnprog_runs.h"
 
 namespace {
 

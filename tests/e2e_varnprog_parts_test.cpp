@@ -7,7 +7,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "e2e_varnprog_support.h"
+#include "varnprog_runs.h"
 
 namespace {
 

@@ -96,7 +96,8 @@ function(run_both root)
   run_expect(sim ${root}/bin/pavolt "Default settings:" -p)
 endfunction()
 
-# The Debian package of the build, made in ${SCRATCH}/deb; its path in `deb`.
+# The Debian package of the build, made in ${SCRATCH}/deb; its path in `deb`. With a
+# third argument, also unpacked into ${SCRATCH}/root.
 function(make_package deb)
   find_program(CPACK cpack HINTS ${CMAKE_COMMAND}/..)
   execute_process(COMMAND ${CPACK} -G DEB --config ${BUILD_DIR}/CPackConfig.cmake
@@ -108,6 +109,12 @@ function(make_package deb)
     fail("cpack -G DEB made ${count} packages (status ${status}):\n${out}\n${err}")
   endif()
   set(${deb} ${debs} PARENT_SCOPE)
+  if(ARGC GREATER 1)
+    execute_process(COMMAND ${DPKG_DEB} -x ${debs} ${SCRATCH}/root RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      fail("dpkg-deb -x failed (${status})")
+    endif()
+  endif()
 endfunction()
 
 # Says why the check is skipped, here and in the line ctest shows after its summary.
@@ -160,17 +167,13 @@ elseif(CHECK STREQUAL "man")
 
 elseif(CHECK STREQUAL "package")
   require_tool(DPKG_DEB dpkg-deb)
-  make_package(debs)
+  make_package(debs unpacked)
   execute_process(COMMAND ${DPKG_DEB} --field ${debs} Package Depends Version
                   OUTPUT_VARIABLE fields RESULT_VARIABLE status)
   string(REGEX MATCH "Version: ([^\n]+)" version_field "${fields}")
   set(version "${CMAKE_MATCH_1}")
   if(NOT fields MATCHES "Package: varn-tools" OR NOT fields MATCHES "Depends: .*libc6" OR version STREQUAL "")
     fail("package control fields are wrong:\n${fields}")
-  endif()
-  execute_process(COMMAND ${DPKG_DEB} -x ${debs} ${SCRATCH}/root RESULT_VARIABLE status)
-  if(NOT status EQUAL 0)
-    fail("dpkg-deb -x failed (${status})")
   endif()
   expect_files(${SCRATCH}/root/usr ${installed_files} lib/udev/rules.d/60-varn-parport.rules)
   run_both(${SCRATCH}/root/usr)
@@ -201,14 +204,9 @@ elseif(CHECK STREQUAL "hardening")
   endif()
   require_tool(HARDENING_CHECK hardening-check)
   require_tool(DPKG_DEB dpkg-deb)
-  make_package(deb)
-  execute_process(COMMAND ${DPKG_DEB} -x ${deb} ${SCRATCH}/root RESULT_VARIABLE status)
-  if(NOT status EQUAL 0)
-    fail("dpkg-deb -x failed (${status})")
-  endif()
+  make_package(deb unpacked)
   # Control-flow protection is asked for where the build has it (x86, a compiler
   # with -fcf-protection): hardening-check knows only x86's kind.
-  set(exemptions)
   if(NOT CF_PROTECTION)
     set(exemptions --nocfprotection)
   endif()

@@ -2,6 +2,7 @@
 // what a board sees.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <vector>
 
 #include "backend.h"
@@ -120,6 +121,24 @@ TEST(SimRegisters, StatusReadsFailFromTheNamedRead) {
   for (const char* bad : {"sim:fail_reads=0", "sim:fail_reads=-2", "sim:fail_reads=3x", "sim:fail_reads="}) {
     EXPECT_EQ(io::open_backend(bad, message), nullptr) << bad;
     EXPECT_NE(message.find("fail_reads"), std::string::npos) << bad << ": " << message;
+  }
+}
+
+// access_ns=N: every access of the real-timing board takes at least N ns, reads and
+// writes alike; a value that is no time is refused.
+TEST(SimRegisters, EveryAccessTakesTheGivenBusTime) {
+  std::string message;
+  auto port = io::open_backend("sim:board=stepper,access_ns=20000", message);
+  ASSERT_NE(port, nullptr) << message;
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 50; ++i) {
+    port->write(io::REG_DATA, static_cast<uint8_t>(i));
+    port->read(io::REG_STATUS);
+  }
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(100 * 20));
+  for (const char* bad : {"sim:access_ns=-1", "sim:access_ns=1us", "sim:access_ns=", "sim:access_ns=1000001"}) {
+    EXPECT_EQ(io::open_backend(bad, message), nullptr) << bad;
+    EXPECT_NE(message.find("access_ns"), std::string::npos) << bad << ": " << message;
   }
 }
 

@@ -24,12 +24,12 @@ struct Loaded {
 Loaded load_text(const TempDir& dir, const std::string& text) {
   dir.write("prog.hex", text);
   std::snprintf(settings.download_file_name, FILE_NAME_CAPACITY, "prog.hex");
-  download_stream = std::fopen(dir.file("prog.hex").c_str(), "r");
-  EXPECT_NE(download_stream, nullptr);
+  std::FILE* file = std::fopen(dir.file("prog.hex").c_str(), "r");
+  EXPECT_NE(file, nullptr);
   testing::internal::CaptureStdout();
-  const int result = load_hex_file();
+  const int result = load_hex_file(file);
   std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(download_stream, nullptr) << "the reader closes its stream";
+  if (file) std::fclose(file);
   return {result, out};
 }
 

@@ -2,6 +2,7 @@
 // over the fake cable.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <vector>
@@ -9,7 +10,7 @@
 #include "delay.h"
 #include "image.h"
 #include "parts.h"
-#include "programmer_fake_cable.h"
+#include "fake_cable.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ TEST_F(Memory, FlashGoesOutInFullPagesThenTheRemainder) {
   FakePort port;
   port.cable.respond = [](const std::vector<uint8_t>&, int) -> uint8_t { return 0xFE; };  // ready
   testing::internal::CaptureStdout();
-  EXPECT_EQ(write_flash(ATMEGA168, 131), 131);
+  EXPECT_EQ(write_flash(part_table[ATMEGA168], 131), 131);
   const std::string out = testing::internal::GetCapturedStdout();
 
   ASSERT_FALSE(port.cable.instructions.empty());
@@ -57,22 +58,44 @@ TEST_F(Memory, FlashGoesOutInFullPagesThenTheRemainder) {
   EXPECT_EQ(out.find("timeout"), std::string::npos);
 }
 
-TEST_F(Memory, AnExactPageIsOneWriteAndNoRowNoWrite) {
+TEST_F(Memory, AnExactPageIsOneWrite) {
   FakePort port;
   port.cable.respond = [](const std::vector<uint8_t>&, int) -> uint8_t { return 0xFE; };
   testing::internal::CaptureStdout();
-  write_flash(ATMEGA168, 128);
-  EXPECT_EQ(port.cable.count_instructions(0x4C), 1);
-  EXPECT_EQ(write_flash(-1, 128), 0) << "no device row, nothing to size pages by";
+  write_flash(part_table[ATMEGA168], 128);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(port.cable.count_instructions(0x4C), 1);
+}
+
+// After a chip erase a page of only FF (the pad byte of an odd length included) is
+// neither loaded nor written; without the erase, or with one byte set, it is.
+TEST_F(Memory, BlankPagesAfterAnEraseAreSkipped) {
+  struct Row {
+    int blank_from, blank_to, length;
+    bool erased;
+    int pages, loads;
+  } rows[] = {{128, 256, 384, true, 2, 128}, {128, 256, 384, false, 3, 192}, {128, 255, 384, true, 3, 192},
+              {256, 364, 257, true, 2, 128}};
+  for (const Row& row : rows) {
+    std::fill(load_image + row.blank_from, load_image + row.blank_to, 0xFF);
+    FakePort port;
+    port.cable.respond = [](const std::vector<uint8_t>&, int) -> uint8_t { return 0xFE; };
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(write_flash(part_table[ATMEGA168], row.length, row.erased), row.length);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Bytes written to target: " + std::to_string(row.length + (row.length & 1)) + "  \r"),
+              std::string::npos) << "the progress counts every byte";
+    EXPECT_EQ(port.cable.count_instructions(0x4C), row.pages) << row.blank_from << " " << row.erased;
+    EXPECT_EQ(port.cable.count_instructions(0x40), row.loads) << row.blank_from << " " << row.erased;
+    SetUp();
+  }
 }
 
 TEST_F(Memory, PageTimeoutsAreReportedAndProgrammingGoesOn) {
   FakePort port;
   port.cable.respond = [](const std::vector<uint8_t>&, int) -> uint8_t { return 0xFF; };  // always busy
   testing::internal::CaptureStdout();
-  EXPECT_EQ(write_flash(ATMEGA168, 130), 130);
+  EXPECT_EQ(write_flash(part_table[ATMEGA168], 130), 130);
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_NE(out.find("Error - Flash write timeout    \n"), std::string::npos) << "inside the loop";
   EXPECT_NE(out.find("Error - Flash write timeout\n"), std::string::npos) << "the last, partial page";

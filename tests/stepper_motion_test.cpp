@@ -2,7 +2,7 @@
 #include "motion.h"
 #include "settings.h"
 #include "signals.h"
-#include "stepper_fake_port.h"
+#include "fake_port.h"
 
 namespace {
 

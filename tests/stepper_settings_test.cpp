@@ -5,7 +5,7 @@
 
 #include "run_state.h"
 #include "settings.h"
-#include "stepper_fake_port.h"
+#include "fake_port.h"
 
 namespace {
 

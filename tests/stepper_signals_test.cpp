@@ -1,6 +1,6 @@
 // The board's signal map and polarities, the step pulse and the driver transfer.
 #include "signals.h"
-#include "stepper_fake_port.h"
+#include "fake_port.h"
 
 namespace {
 

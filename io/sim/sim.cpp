@@ -18,9 +18,10 @@ namespace {
 class SimBackend : public Backend {
  public:
   SimBackend(std::unique_ptr<sim::Board> board, std::unique_ptr<sim::Trace> trace, std::string report,
-             long fail_reads)
+             long fail_reads, double access_us)
       : Backend(0x00, 0x00), board_(std::move(board)), trace_(std::move(trace)), report_(std::move(report)),
-        start_(monotonic_microseconds()), fail_reads_(fail_reads) {}
+        start_(monotonic_microseconds()), fail_reads_(fail_reads),
+        access_us_(board_->fast_timing() ? 0 : access_us) {}
 
   ~SimBackend() override { close(); }
 
@@ -30,6 +31,7 @@ class SimBackend : public Backend {
 
  private:
   uint8_t read_status() override {
+    take_bus_time();
     // A cable whose input side came loose: the read fails, the outputs still work.
     if (fail_reads_ > 0 && ++status_reads_ >= fail_reads_) {
       if (error_.empty())
@@ -45,6 +47,7 @@ class SimBackend : public Backend {
   }
 
   bool write_register(Register reg, uint8_t value) override {
+    take_bus_time();
     sim::Pins before = pins(held(REG_DATA), held(REG_CONTROL));
     sim::Pins after = reg == REG_DATA ? pins(value, held(REG_CONTROL)) : pins(held(REG_DATA), value);
     if (after.data != before.data || after.control != before.control) {
@@ -60,6 +63,15 @@ class SimBackend : public Backend {
   }
 
   double now() const { return monotonic_microseconds() - start_; }
+
+  // An ISA or LPC port holds the processor for its whole bus cycle (about 1 us), and a
+  // write reaches the pins as the cycle ends: each access spends access_ns here first.
+  void take_bus_time() const {
+    if (access_us_ <= 0) return;
+    const double until = monotonic_microseconds() + access_us_;
+    while (monotonic_microseconds() < until) {
+    }
+  }
 
   void close() {
     if (closed_) return;
@@ -96,6 +108,7 @@ class SimBackend : public Backend {
   double last_change_ = 0;
   bool closed_ = false;
   long fail_reads_;  // 0: never
+  double access_us_;  // bus time of one access (access_ns=); 0 in fast timing
   long status_reads_ = 0;
   std::string error_;
 };
@@ -103,8 +116,9 @@ class SimBackend : public Backend {
 }  // namespace
 
 std::unique_ptr<Backend> make_sim_backend(std::unique_ptr<sim::Board> board, std::unique_ptr<sim::Trace> trace,
-                                          std::string report, long fail_reads) {
-  return std::make_unique<SimBackend>(std::move(board), std::move(trace), std::move(report), fail_reads);
+                                          std::string report, long fail_reads, unsigned long access_ns) {
+  return std::make_unique<SimBackend>(std::move(board), std::move(trace), std::move(report), fail_reads,
+                                      static_cast<double>(access_ns) / 1e3);
 }
 
 std::unique_ptr<Backend> open_sim(const std::string& text, std::string& message) {
@@ -118,6 +132,13 @@ std::unique_ptr<Backend> open_sim(const std::string& text, std::string& message)
   unsigned long fail_reads = 0;
   if (fail_text != "off" && (!sim::parse_unsigned(fail_text, LONG_MAX, fail_reads) || fail_reads == 0)) {
     message = "LPT1=sim: fail_reads=" + fail_text + " is not a count of status reads (1 or more)";
+    return nullptr;
+  }
+  std::string access_text = options.take("access_ns", "0");
+  unsigned long access_ns = 0;
+  if (!sim::parse_unsigned(access_text, sim::ACCESS_NS_MAX, access_ns)) {
+    message = "LPT1=sim: access_ns=" + access_text + " is not a time in nanoseconds (0 to " +
+              std::to_string(sim::ACCESS_NS_MAX) + ")";
     return nullptr;
   }
   auto trace = trace_path.empty() ? nullptr : std::make_unique<sim::Trace>(trace_path);
@@ -136,7 +157,7 @@ std::unique_ptr<Backend> open_sim(const std::string& text, std::string& message)
     return nullptr;
   }
   std::fprintf(stderr, "libio: simulated %s\n", board->describe().c_str());
-  return make_sim_backend(std::move(board), std::move(trace), report, static_cast<long>(fail_reads));
+  return make_sim_backend(std::move(board), std::move(trace), report, static_cast<long>(fail_reads), access_ns);
 }
 
 namespace sim {

@@ -93,9 +93,10 @@ std::unique_ptr<Board> make_stepper_board(Options& options, Trace* trace, std::s
 namespace io {
 class Backend;
 // The register layer over a given board; open_sim builds one from the LPT1 options.
-// From status read number fail_reads on (0: never) the port stops answering.
+// From status read number fail_reads on (0: never) the port stops answering. In real
+// timing every access takes access_ns nanoseconds of bus time (access_ns=).
 std::unique_ptr<Backend> make_sim_backend(std::unique_ptr<sim::Board> board, std::unique_ptr<sim::Trace> trace,
-                                          std::string report, long fail_reads = 0);
+                                          std::string report, long fail_reads = 0, unsigned long access_ns = 0);
 }  // namespace io
 
 namespace io::sim {
@@ -111,5 +112,8 @@ bool replace_file(const std::string& path, const std::string& text, std::string&
 
 // Microseconds on a monotonic clock.
 double monotonic_us();
+
+// access_ns= at most: a millisecond, far beyond any port's bus cycle.
+constexpr unsigned long ACCESS_NS_MAX = 1000000;
 
 }  // namespace io::sim

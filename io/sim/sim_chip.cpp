@@ -15,7 +15,8 @@ namespace {
 // clang-format off
 constexpr SimPart ATTINY85 = {
   {"ATtiny85"}, {0x1E, 0x93, 0x0B}, 8192, 64, 512, 4, 3, {0xFF, 0xDF, 0x62}, 3, {0xFF, 0xDF, 0x62},
-  {0xFE, 0x00, 0x00}, 4500, 4000, 9000, 4500, false, avr::high(7), avr::high(6), avr::high(5), avr::NONE, avr::NONE};
+  {0xFE, 0x00, 0x00}, 4500, 4000, 9000, 4500, false, avr::high(7), avr::high(6), avr::high(5), avr::NONE, avr::NONE,
+  avr::ClockSource::RC8_CKDIV8};
 // clang-format on
 
 // Each simulated chip's oscillator calibration byte: its own, as every real chip's

@@ -94,9 +94,13 @@ void VarnBoard::reset_edge(bool high, double now_us) {
   history_ = 0;
   byte_index_ = 0;
   driven_ = false;
-  // The clock source is taken from the fuses at reset; SCK high and low must each
-  // last more than 2 clock periods below 12 MHz, 3 from 12 MHz up.
-  double mhz = settings_.clock_mhz > 0 ? settings_.clock_mhz : clock_from_low_fuse(chip_.fuses[FUSE_LOW]);
+  // The clock source is taken from the fuses at reset: the internal RC oscillator
+  // where the low fuse selects it, else the board's crystal or clock as the reports
+  // read it. SCK high and low must each last more than 2 clock periods below 12 MHz,
+  // 3 from 12 MHz up.
+  const uint8_t low = chip_.fuses[FUSE_LOW];
+  const double rc_mhz = avr::named_clock_mhz(chip_.part->clock_source, low);
+  const double mhz = settings_.clock_mhz > 0 ? settings_.clock_mhz : rc_mhz > 0 ? rc_mhz : clock_from_low_fuse(low);
   phase_limit_us_ = (mhz >= 12 ? 3.0 : 2.0) / mhz;
 }
 

@@ -24,10 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::snprintf(settings.download_file_name, FILE_NAME_CAPACITY, "fuzz.elf");
     std::vector<uint8_t> bytes(data, data + size);
     bytes.push_back(0);  // fmemopen refuses an empty buffer
-    download_stream = fmemopen(bytes.data(), size == 0 ? 1 : size, "r");
-    if (!download_stream) return 0;
-    const int end = load_elf_file(memory);
-    if (download_stream != nullptr) __builtin_trap();
+    std::FILE* file = fmemopen(bytes.data(), size == 0 ? 1 : size, "r");
+    if (!file) return 0;
+    const int end = load_elf_file(file, memory);
+    std::fclose(file);
     if (end < -1 || end > IMAGE_SIZE) __builtin_trap();
     if (end < 0) continue;
     std::memset(fill.data(), settings.fill_char, IMAGE_SIZE);

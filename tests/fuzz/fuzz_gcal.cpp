@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "delay.h"
+#include "delay_hooks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::FILE* file = fmemopen(const_cast<uint8_t*>(data), size, "r");

@@ -1,7 +1,7 @@
 // M codes, the blink loops, and the limit report and monitor.
 #include "board_checks.h"
 #include "signals.h"
-#include "stepper_fake_port.h"
+#include "fake_port.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "isp.h"
-#include "programmer_fake_cable.h"
+#include "fake_cable.h"
 
 namespace {
 

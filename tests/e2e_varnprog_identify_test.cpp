@@ -4,7 +4,7 @@
 
 #include <cctype>
 
-#include "e2e_varnprog_support.h"
+#include "varnprog_runs.h"
 
 namespace {
 

@@ -3,10 +3,11 @@
 // "gcal.txt" holds: the monotonic clock ends every wait.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 
-#include "e2e_varnprog_support.h"
+#include "varnprog_runs.h"
 
 namespace {
 
@@ -128,6 +129,57 @@ TEST_F(VarnprogRealTiming, AnEepromDownloadTakesAsLongWithAFigureOfOne) {
   EXPECT_GT(seconds[1] / seconds[0], 0.5) << seconds[1] << " s against " << seconds[0] << " s";
   EXPECT_GT(instructions[1] / instructions[0], 0.5) << instructions[1] << " against " << instructions[0];
   EXPECT_LT(instructions[1] / instructions[0], 2.0) << instructions[1] << " against " << instructions[0];
+}
+
+// The automatic ISP clock on the strict board, with the chip's state file as referee:
+// every part at its factory fuses and at the board's, and chips given a crystal the
+// fuses don't name, program and verify and keep exactly the file (a page of FF
+// included). Where the fuses name the clock no SCK phase may be short; where they
+// don't, the probe may cross the chip's limit, never the download. A clock slower
+// than the fuses name makes the download fall back to the standard timing.
+TEST_F(VarnprogRealTiming, TheAutomaticClockKeepsTheFileOnEveryPart) {
+  ASSERT_NE(calibration, nullptr);
+  Bytes data = random_bytes(1024, 31);
+  std::fill(data.begin() + 256, data.begin() + 512, 0xFF);
+  dir.write("p.hex", hex_text(data));
+  std::string expected;
+  for (size_t at = 0; at < data.size(); at += 32) {  // the state file's lines that are not all FF
+    char head[16];
+    std::snprintf(head, sizeof head, "flash %06zx ", at);
+    std::string bytes;
+    for (size_t i = at; i < at + 32; ++i) bytes += {"0123456789abcdef"[data[i] >> 4], "0123456789abcdef"[data[i] & 15]};
+    if (bytes != std::string(64, 'f')) expected += head + bytes + "\n";
+  }
+  struct Row {
+    std::string keys;
+    bool named;     // the fuses name the clock the chip runs at: no short phase
+    bool fallback;  // the fuses name a faster clock than the chip's: one repeat
+  };
+  std::vector<Row> rows = {{"part=ATmega644,clock=2", false, false},
+                           {"part=ATmega644,clock=4", false, false},
+                           {"part=ATmega644,clock=16", false, false},
+                           {"part=ATmega88,clock=2", false, true}};
+  for (const char* part : {"ATmega16", "ATmega32", "ATmega48", "ATmega88", "ATmega168", "ATmega644", "ATmega128"}) {
+    rows.push_back({std::string("fuses=factory,part=") + part, true, false});
+    const bool rc = std::string(part) == "ATmega16" || std::string(part) == "ATmega88" || std::string(part) == "ATmega168";
+    rows.push_back({std::string("part=") + part, rc, false});
+  }
+  for (const Row& row : rows) {
+    std::filesystem::remove(dir.file("chip.txt"));
+    RunResult r = run({"-dfp.hex"}, row.keys + ",state=" + dir.file("chip.txt"));
+    EXPECT_NE(r.out.find("\nTarget Flash matches p.hex\n"), std::string::npos) << row.keys << r.out;
+    EXPECT_EQ(r.status, 0) << row.keys << r.err;
+    const std::string state = dir.read("chip.txt");
+    std::string flash;
+    for (size_t at = state.find("flash "); at != std::string::npos; at = state.find("flash ", at + 1))
+      flash += state.substr(at, state.find('\n', at) + 1 - at);
+    EXPECT_EQ(flash, expected) << row.keys;
+    if (row.named) {
+      EXPECT_EQ(report("timing_violations"), "0") << row.keys;
+    }
+    EXPECT_EQ(count_of(r.err, "Verification failed at a shortened ISP clock - repeating at the standard timing\n"),
+              row.fallback ? 1u : 0u) << row.keys << r.err;
+  }
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 
 #include "link.h"
 #include "port.h"
-#include "programmer_fake_cable.h"
+#include "fake_cable.h"
 
 namespace {
 

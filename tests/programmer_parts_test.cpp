@@ -4,7 +4,7 @@
 #include "commands.h"
 #include "isp.h"
 #include "parts.h"
-#include "programmer_fake_cable.h"
+#include "fake_cable.h"
 #include "target.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // instruction, page buffer and AND semantics, busy periods, and the faults.
 #include <gtest/gtest.h>
 
-#include "io_varn_banger.h"
+#include "varn_banger.h"
 
 using namespace io::sim;
 

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "io_varn_banger.h"
+#include "varn_banger.h"
 #include "support/run_program.h"
 
 using namespace io::sim;

@@ -8,7 +8,7 @@
 #include <map>
 #include <sstream>
 
-#include "io_varn_banger.h"
+#include "varn_banger.h"
 #include "support/run_program.h"
 
 using namespace io::sim;

@@ -1,4 +1,4 @@
-#include "programmer_fake_cable.h"
+#include "fake_cable.h"
 
 #include "delay.h"
 #include "port.h"

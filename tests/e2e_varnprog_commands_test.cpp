@@ -1,7 +1,7 @@
 // Command words, command files, both modes' prompts and the exit statuses.
 #include <gtest/gtest.h>
 
-#include "e2e_varnprog_support.h"
+#include "varnprog_runs.h"
 
 namespace {
 
@@ -143,6 +143,7 @@ TEST(VarnprogRuns, WordsModesAndCommandFilesPrintExactlyThis) {
   TempDir dir;
   dir.write("cmds.txt", "gf3\n\n   gf2\tfcmds.txt\n");
   dir.write("stop.txt", "gf3 e gf2\n");
+  dir.write("clock.txt", "sc250\n");
   const std::string file_run = "\n-gf3\nFuse byte 3: ff\n-gf2\nFuse byte 2: d9\n-fcmds.txt\n-";
   const std::string typed = INTERACTIVE + BOARD_644 + "\n-";
   struct Row {
@@ -162,6 +163,13 @@ TEST(VarnprogRuns, WordsModesAndCommandFilesPrintExactlyThis) {
       {{"-sf0", "-SF1ff", "-sfq", "-mfm.txt", "-help"}, "", "",
        "Fill char=0\nFill char=ff\nFill char=ff\nMismatch filename=m.txt\n" + HELP, -1},
       {{"-lfno/such/dir/log.txt"}, "", "", "Can't create log file no/such/dir/log.txt\n", 2},
+      // the ISP clock: automatic, standard or a rate in kHz, from any path
+      {{"-sca", "-SCS", "-sc500", "-sc0", "-sc12x"}, "", "",
+       "ISP clock: automatic\nISP clock: standard\nISP clock: 500 kHz\n"
+       "ISP clock not changed - '0' is not a (automatic), s (standard) or an SCK rate in kHz, 1 to 10000\n"
+       "ISP clock not changed - '12x' is not a (automatic), s (standard) or an SCK rate in kHz, 1 to 10000\n", 2},
+      {{}, "part=ATmega644", "scs\n", typed + "ISP clock: standard\n-" + FINISHED, 0},
+      {{"fclock.txt"}, "", "", "\n-sc250\nISP clock: 250 kHz\n-", 0},
       // a prompt after every word; bogus fails the run
       {{}, "part=ATmega644", "i   nv\n\n  gf1 bogus\n",
        typed + "Signature bytes: 1e 96 9  Processor: ATmega644\n" + "-" + "-" + "Fuse byte 1: e7\n-" + "-" + FINISHED, 2},
