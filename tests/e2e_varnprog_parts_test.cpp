@@ -1,5 +1,4 @@
-// Every row of the device table, end to end on the simulated board with the chip's
-// factory fuses. The rows come from `varnprog --parts`, so the listing is checked too.
+// Every row `varnprog --parts` lists, end to end on the simulated board at factory fuses.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
