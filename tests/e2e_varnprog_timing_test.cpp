@@ -144,7 +144,7 @@ TEST_F(VarnprogRealTiming, TheAutomaticClockKeepsTheFileOnEveryPart) {
   dir.write("p.hex", hex_text(data));
   std::string expected;
   for (size_t at = 0; at < data.size(); at += 32) {  // the state file's lines that are not all FF
-    char head[16];
+    char head[32];
     std::snprintf(head, sizeof head, "flash %06zx ", at);
     std::string bytes;
     for (size_t i = at; i < at + 32; ++i) bytes += {"0123456789abcdef"[data[i] >> 4], "0123456789abcdef"[data[i] & 15]};
