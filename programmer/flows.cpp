@@ -83,14 +83,6 @@ int load_download(std::FILE* file, ElfMemory memory, const AvrPart* part) {
   return length;
 }
 
-// Refuses a download whose end lies beyond the `memory` of the identified part.
-bool fits_part(int length, int capacity, const char* memory, const AvrPart& part) {
-  if (length <= capacity) return true;
-  report_failure(Stream::out, "%s: %d bytes do not fit the %d-byte %s of the %s - download refused\n",
-                 settings.download_file_name, length, capacity, memory, part.name);
-  return false;
-}
-
 // A chip erase that took leaves the lock open and every flash word ffff. The lock byte
 // and the first word of each page are read back, so a chip that ignored the erase never
 // gets the file laid over its old program, nor passes verification with old bytes left
@@ -117,12 +109,8 @@ bool erase_chip(const AvrPart& part) {
   const bool ready = isp_wait_ready() == 0;
   if (ready && (left = erase_left(part, text, sizeof text)) == nullptr) return true;
   // A chip that answered in time but kept its lock or its program did not time out.
-  std::printf(ready ? "Error - Erase chip failed\n" : "Error - Erase chip timeout\n");
-  if (left) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "The chip erase did not take: %s - nothing programmed\n", left);
-  }
-  note_failure();
+  report_failure(Stream::out, ready ? "Error - Erase chip failed\n" : "Error - Erase chip timeout\n");
+  if (left) report_failure(Stream::err, "The chip erase did not take: %s - nothing programmed\n", left);
   return false;
 }
 
@@ -171,6 +159,7 @@ void at_chosen_clock(const AvrPart& part, Job job, Prepare prepare) {
   if (prepare()) job();
   if (held_output < 0) return;
   release_output();
+  // What stopped it (the erase) has failed the run already.
   std::fprintf(stderr, "The repeat at the standard timing failed before its verification\n");
 }
 
@@ -242,13 +231,12 @@ bool verify_all_eeprom(const AvrPart& part, int length, int) {
   return verify_whole_memory(false, part.eeprom_bytes, length);
 }
 
-// What sets the three downloads apart: the memory and its size, what readies the chip
+// What sets the three downloads apart: the memory (the readers refuse a file beyond
+// the part's size of it, before anything is erased), what readies the chip
 // (flash: a chip erase; EEPROM: none, it erases each byte as it writes it, but the lock
 // must allow writes), how the count is announced and how the result is verified.
 struct Download {
   ElfMemory memory;
-  const char* memory_name;
-  int AvrPart::*capacity;
   bool announce_length;  // "load file length = N"
   bool (*prepare)(const AvrPart&);
   int (*write)(const AvrPart&, int length);
@@ -256,11 +244,11 @@ struct Download {
   bool (*verify)(const AvrPart&, int length, int written);  // false: a mismatch
 };
 
-constexpr Download FLASH{ELF_FLASH, "flash", &AvrPart::flash_bytes, false, erase_chip, write_erased_flash,
+constexpr Download FLASH{ELF_FLASH, false, erase_chip, write_erased_flash,
                          "Bytes written to target %d  \n", verify_written_flash};
-constexpr Download ALL_PROCESSORS{ELF_FLASH, "flash", &AvrPart::flash_bytes, true, erase_chip, write_erased_flash,
+constexpr Download ALL_PROCESSORS{ELF_FLASH, true, erase_chip, write_erased_flash,
                                   "%d bytes written to target\n", verify_all_flash};
-constexpr Download EEPROM{ELF_EEPROM, "EEPROM", &AvrPart::eeprom_bytes, true, eeprom_programming_allowed,
+constexpr Download EEPROM{ELF_EEPROM, true, eeprom_programming_allowed,
                           write_eeprom_of, "Bytes written to target %d\n", verify_all_eeprom};
 
 // The download file into the identified `part`. A file that can't be opened keeps the
@@ -270,7 +258,7 @@ void download(const Download& d, const AvrPart& part) {
   if (!file) return;
   const int length = load_download(file, d.memory, &part);
   if (length >= 0 && d.announce_length) std::printf("load file length = %d\n", length);
-  if (length >= 0 && fits_part(length, part.*d.capacity, d.memory_name, part) && d.prepare(part)) {
+  if (length >= 0 && d.prepare(part)) {
     at_chosen_clock(part, [&] {
       std::printf("Programming\n");
       const int written = d.write(part, length);

@@ -172,9 +172,9 @@ void clock_command(const char* arg) {
   const long khz = std::strtol(arg, &end, 10);
   if (text.empty() || end == arg || *end != '\0' || text[0] < '0' || text[0] > '9' || khz < GIVEN_KHZ_MIN ||
       khz > GIVEN_KHZ_MAX) {
-    std::printf("ISP clock not changed - '%s' is not a (automatic), s (standard) or an SCK rate in kHz, %ld to %ld\n",
-                arg, GIVEN_KHZ_MIN, GIVEN_KHZ_MAX);
-    note_failure();
+    report_failure(Stream::out,
+                   "ISP clock not changed - '%s' is not a (automatic), s (standard) or an SCK rate in kHz, %ld to %ld\n",
+                   arg, GIVEN_KHZ_MIN, GIVEN_KHZ_MAX);
     return;
   }
   // Each phase half the period, rounded up: never faster than asked.
